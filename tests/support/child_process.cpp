@@ -1,0 +1,136 @@
+#include "support/child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include "support/wait.h"
+
+extern char** environ;
+
+namespace testsupport {
+
+ChildProcess::ChildProcess(std::vector<std::string> argv, std::map<std::string, std::string> env)
+{
+    if (argv.empty())
+        throw std::invalid_argument("empty argv");
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+
+    std::vector<char*> args;
+    for (auto& a : argv)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+
+    // Build the environment before fork: only async-signal-safe calls after it.
+    std::map<std::string, std::string> merged;
+    for (char** e = environ; *e; ++e) {
+        const char* eq = std::strchr(*e, '=');
+        if (eq)
+            merged[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
+    }
+    for (auto& [k, v] : env)
+        merged[k] = v;
+    std::vector<std::string> envStrings;
+    for (auto& [k, v] : merged)
+        envStrings.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& s : envStrings)
+        envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    pid_ = fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        setpgid(0, 0);
+        dup2(pipeFds[1], 1);
+        dup2(pipeFds[1], 2);
+        int devnull = open("/dev/null", O_RDONLY);
+        if (devnull >= 0)
+            dup2(devnull, 0);
+        execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    outFd_ = pipeFds[0];
+    reader_ = std::thread([this] { readLoop(outFd_); });
+}
+
+ChildProcess::~ChildProcess()
+{
+    stop();
+    if (reader_.joinable())
+        reader_.join();
+    if (outFd_ >= 0)
+        close(outFd_);
+}
+
+void ChildProcess::readLoop(int fd)
+{
+    bool echo = std::getenv("PTZ_TEST_ECHO") != nullptr;
+    char buf[4096];
+    while (true) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        if (echo)
+            fwrite(buf, 1, n, stderr);
+        std::lock_guard<std::mutex> g(lock_);
+        output_.append(buf, n);
+    }
+}
+
+std::string ChildProcess::output() const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    return output_;
+}
+
+bool ChildProcess::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) const
+{
+    return waitFor([&] { return output().find(text) != std::string::npos; }, timeout);
+}
+
+bool ChildProcess::running()
+{
+    if (reaped_)
+        return false;
+    int st;
+    pid_t r = waitpid(pid_, &st, WNOHANG);
+    if (r == pid_) {
+        reaped_ = true;
+        status_ = st;
+        return false;
+    }
+    return true;
+}
+
+int ChildProcess::waitExit(std::chrono::milliseconds timeout)
+{
+    if (!waitFor([&] { return !running(); }, timeout))
+        return -1;
+    return status_;
+}
+
+int ChildProcess::stop(int sig, std::chrono::milliseconds grace)
+{
+    if (!running())
+        return status_;
+    kill(pid_, sig);
+    if (waitExit(grace) != -1)
+        return status_;
+    kill(-pid_, SIGKILL);
+    kill(pid_, SIGKILL);
+    waitExit(std::chrono::seconds(5));
+    return status_;
+}
+
+} // namespace testsupport

@@ -1,0 +1,23 @@
+#!/bin/sh
+# The test command: installs what is missing, then builds and runs every test
+# twice: once with g++ (warnings as errors), once with clang under
+# AddressSanitizer and UndefinedBehaviorSanitizer together with short libFuzzer
+# runs of every fuzz target.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/tools/install-deps.sh"
+jobs=$(nproc)
+
+echo "== g++ build =="
+cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPTZ_WERROR=ON
+cmake --build "$top/build" -j "$jobs"
+(cd "$top/build" && ctest --output-on-failure -j "$jobs" --timeout 300)
+
+echo "== clang build with sanitizers and fuzzers =="
+CC=clang CXX=clang++ cmake -S "$top" -B "$top/build-san" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DPTZ_SANITIZE=ON -DPTZ_FUZZ=ON -DPTZ_BENCH=OFF
+cmake --build "$top/build-san" -j "$jobs"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd "$top/build-san" && ctest --output-on-failure -j "$jobs" --timeout 600)
+echo "== all tests passed =="

@@ -1,7 +1,10 @@
-#include "channel.h"
+#include "quillon/core/channel.h"
 
 #include <algorithm>
 #include <chrono>
+
+namespace quillon
+{
 
 Channel& Channel::instance()
 {
@@ -108,3 +111,5 @@ void Channel::applyPending()
     receivers.insert(receivers.end(), pendingAdd.begin(), pendingAdd.end());
     pendingAdd.clear();
 }
+
+} // namespace quillon

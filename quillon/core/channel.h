@@ -8,8 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "message.h"
-#include "message_receiver.h"
+#include "quillon/core/message.h"
+#include "quillon/core/message_receiver.h"
+
+namespace quillon
+{
 
 // The process-wide message bus. post() only appends to the queue; one
 // dispatch thread hands each message, in posting order, to every subscribed
@@ -64,3 +67,5 @@ private:
     std::vector<std::weak_ptr<MessageReceiver>> pendingRemove;
     std::atomic<bool> running{true};
 };
+
+} // namespace quillon

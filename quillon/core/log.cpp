@@ -1,10 +1,12 @@
-#include "log.h"
+#include "quillon/core/log.h"
 
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <mutex>
+
+namespace quillon
+{
 
 namespace
 {
@@ -36,3 +38,5 @@ void quillonLog(int priority, const char* format, ...)
     vsyslog(priority, format, args);
     va_end(args);
 }
+
+} // namespace quillon

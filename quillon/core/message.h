@@ -1,5 +1,8 @@
 #pragma once
 
+namespace quillon
+{
+
 // Messages carried by the process-wide bus (see channel.h). A message has no
 // type tag: receivers recognise the types they handle by dynamic_cast.
 
@@ -37,3 +40,5 @@ public:
 
     int value;
 };
+
+} // namespace quillon

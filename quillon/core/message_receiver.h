@@ -2,6 +2,9 @@
 
 #include <memory>
 
+namespace quillon
+{
+
 class Message;
 
 // A subscriber of the bus. handleMessage runs on the bus dispatch thread for
@@ -22,3 +25,5 @@ public:
     virtual void handleMessage(const std::shared_ptr<Message>& message) = 0;
     virtual void prepareToShutdown() = 0;
 };
+
+} // namespace quillon

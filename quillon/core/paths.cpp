@@ -1,6 +1,9 @@
-#include "paths.h"
+#include "quillon/core/paths.h"
 
 #include <stdlib.h>
+
+namespace quillon
+{
 
 std::string camPath(const std::string& path)
 {
@@ -12,3 +15,5 @@ std::string camPath(const std::string& path)
         resolved.pop_back();
     return resolved + path;
 }
+
+} // namespace quillon

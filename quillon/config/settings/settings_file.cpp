@@ -1,0 +1,138 @@
+#include "quillon/config/settings/settings_file.h"
+
+#include <fcntl.h>
+#include <glib.h>
+#include <libgen.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "quillon/config/settings/json_values.h"
+#include "quillon/core/log.h"
+#include "quillon/core/paths.h"
+
+namespace quillon
+{
+
+namespace
+{
+
+std::string settingsPath(const std::string& fileName)
+{
+    return camPath(std::string(kSettingsDirectory) + fileName);
+}
+
+std::string readSettingsText(const std::string& fileName)
+{
+    gchar* contents = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents(settingsPath(fileName).c_str(), &contents, &length, nullptr))
+        return {};
+    std::string text(contents, length);
+    g_free(contents);
+    return text;
+}
+
+std::string directoryOf(const std::string& path)
+{
+    std::vector<char> copy(path.begin(), path.end());
+    copy.push_back('\0');
+    return dirname(copy.data());
+}
+
+void publishAndSave(GeneralSettings& record, const std::string& fileName)
+{
+    record.publish();
+    saveSettings(record, fileName);
+}
+
+} // namespace
+
+bool saveSettingsText(const std::string& fileName, const std::string& text)
+{
+    std::string path = settingsPath(fileName);
+    if (path.size() > static_cast<size_t>(kMaxSettingsPathLength)) {
+        quillonLog(LOG_ERR, "saveToFile does not support file path longer than %d characters: %s\n",
+                   kMaxSettingsPathLength, path.c_str());
+        return false;
+    }
+    std::string directory = directoryOf(path);
+    // The directory exists on a camera; under a fresh $CAMROOT it may not.
+    g_mkdir_with_parents(directory.c_str(), 0755);
+
+    std::string tmp = path + ".tmp";
+    GError* error = nullptr;
+    if (!g_file_set_contents(tmp.c_str(), text.data(), static_cast<gssize>(text.size()), &error)) {
+        quillonLog(LOG_WARNING, "Could not write file %s : %s\n", tmp.c_str(),
+                   error != nullptr ? error->message : "");
+        g_clear_error(&error);
+        return false;
+    }
+    int result = rename(tmp.c_str(), path.c_str());
+    if (result != 0) {
+        quillonLog(LOG_WARNING, "Rename file %s to %s error %d\n", tmp.c_str(), path.c_str(),
+                   result);
+        unlink(tmp.c_str());
+        return false;
+    }
+    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        quillonLog(LOG_WARNING, "Could not sync the directory %s\n", directory.c_str());
+        return false;
+    }
+    fsync(fd);
+    close(fd);
+    return true;
+}
+
+bool saveSettings(GeneralSettings& record, const std::string& fileName)
+{
+    json::JsonPtr object(json_object_new_object());
+    record.toJson(object.get(), kToFile);
+    json_c_set_serialization_double_format("%.6g", JSON_C_OPTION_THREAD);
+    const char* text = json_object_to_json_string(object.get());
+    if (text == nullptr) {
+        quillonLog(LOG_ERR, "Could not encode settings: %s\n", fileName.c_str());
+        return false;
+    }
+    return saveSettingsText(fileName, text);
+}
+
+void loadSettings(GeneralSettings& record, const std::string& fileName)
+{
+    std::string text = readSettingsText(fileName);
+    if (text.empty()) {
+        publishAndSave(record, fileName);
+        return;
+    }
+    json::JsonPtr root = json::parse(text);
+    if (root == nullptr) {
+        quillonLog(LOG_ERR, "Could not parse settings: %s\n", text.c_str());
+        publishAndSave(record, fileName);
+        return;
+    }
+
+    int code = 0;
+    if (record.children().empty()) {
+        code = record.fromJson(root.get(), kFromFile, nullptr);
+    } else {
+        // Every child present in the file is read, even after one failed:
+        // a bad value in one record must not throw away the others.
+        bool anyPresent = false;
+        for (const auto& [name, child] : record.children()) {
+            if (!json::hasKey(root.get(), name.c_str()))
+                continue;
+            anyPresent = true;
+            int childCode = child->fromJson(root.get(), kFromFile, nullptr);
+            if (code == 0)
+                code = childCode;
+        }
+        if (!anyPresent)
+            code = kSettingsNothingKnown;
+    }
+    if (code != 0)
+        publishAndSave(record, fileName);
+}
+
+} // namespace quillon

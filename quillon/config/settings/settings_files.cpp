@@ -1,0 +1,32 @@
+#include "quillon/config/settings/settings_files.h"
+
+namespace quillon
+{
+
+SettingsFile<ApplicationSettings>& applicationSettingsFile()
+{
+    static SettingsFile<ApplicationSettings> file("application.conf");
+    return file;
+}
+
+SettingsFile<TrackerSettings>& trackerSettingsFile()
+{
+    static SettingsFile<TrackerSettings> file("settings.conf");
+    return file;
+}
+
+SettingsFile<ProductSettings>& productSettingsFile()
+{
+    static SettingsFile<ProductSettings> file("product.conf");
+    return file;
+}
+
+void publishAll()
+{
+    auto& tracker = trackerSettingsFile();
+    auto& product = productSettingsFile();
+    tracker.settings().publish();
+    product.settings().publish();
+}
+
+} // namespace quillon

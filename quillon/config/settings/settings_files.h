@@ -1,0 +1,21 @@
+#pragma once
+
+#include "quillon/config/settings/application_settings.h"
+#include "quillon/config/settings/product_settings.h"
+#include "quillon/config/settings/settings_file.h"
+#include "quillon/config/settings/tracker_settings.h"
+
+namespace quillon
+{
+
+// The process-wide holders, one per file, created and loaded on first use
+// (thread-safe) and destroyed at process exit.
+SettingsFile<ApplicationSettings>& applicationSettingsFile(); // "application.conf"
+SettingsFile<TrackerSettings>& trackerSettingsFile();         // "settings.conf"
+SettingsFile<ProductSettings>& productSettingsFile();         // "product.conf"
+
+// Publishes the current tracker settings, then the product settings (loading
+// each on first use), so that newly created receivers get the configuration.
+void publishAll();
+
+} // namespace quillon

@@ -1,0 +1,68 @@
+#include "quillon/api/endpoint/cgi_handler.h"
+
+#include <vector>
+
+#include "quillon/api/endpoint/cgi_request.h"
+#include "quillon/api/endpoint/permission_level.h"
+#include "quillon/core/log.h"
+
+namespace quillon
+{
+
+namespace
+{
+
+constexpr const char* kJsonHeader =
+    "Status: 200 OK\r\nContent-type: 'application/json; charset=utf-8'\r\n\r\n";
+constexpr const char* kTooLargeHeader =
+    "Status: 413 Payload Too Large\r\nContent-type: text/plain\r\n";
+constexpr const char* kTooLargeBody = "Allow: POST\r\n\r\nPayload Too Large\r\n";
+constexpr const char* kNotAllowedHeader =
+    "Status: 405 Method Not Allowed\r\nContent-type: text/plain\r\nAllow: POST\r\n\r\n";
+constexpr const char* kNotAllowedBody = "Only POST supported\r\n";
+
+} // namespace
+
+CGIHandler::CGIHandler(std::string socketName, ApiFactory factory)
+    : cgi(std::move(socketName)), makeApi(std::move(factory))
+{
+}
+
+CGIHandler::~CGIHandler() = default;
+
+bool CGIHandler::start()
+{
+    if (makeApi)
+        api = makeApi();
+    return cgi.init(10, [this](CGIRequest& request) { handleRequest(request); });
+}
+
+void CGIHandler::handleRequest(CGIRequest& request)
+{
+    std::ostream& out = request.out();
+    if (request.param("REQUEST_METHOD").value_or("") != "POST") {
+        out << kNotAllowedHeader << kNotAllowedBody;
+        return;
+    }
+    int level = permissionLevel(request.param("SCRIPT_NAME").value_or(""));
+
+    // One fixed buffer: a body that fills it is refused, never read in pieces.
+    std::vector<char> buffer(kBodyBufferSize);
+    std::istream& in = request.in();
+    in.read(buffer.data(), kBodyBufferSize);
+    auto length = static_cast<std::size_t>(in.gcount());
+    if (length >= kBodyBufferSize) {
+        quillonLog(LOG_WARNING, "Could not read entire CGI buffer. Read max size of %d.\n",
+                   kBodyBufferSize);
+        out << kTooLargeHeader << kTooLargeBody;
+        return;
+    }
+    // The body ends at the first NUL byte.
+    std::string body(buffer.data(), length);
+    body.resize(body.find('\0') == std::string::npos ? length : body.find('\0'));
+
+    std::string reply = api ? api(body, level) : std::string();
+    out << kJsonHeader << reply;
+}
+
+} // namespace quillon

@@ -1,4 +1,4 @@
-#include "camera_position.h"
+#include "quillon/config/geometry/camera_position.h"
 
 #include <mutex>
 

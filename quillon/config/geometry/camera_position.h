@@ -1,6 +1,6 @@
 #pragma once
 
-#include "position_record.h"
+#include "quillon/config/geometry/position_record.h"
 
 namespace quillon
 {

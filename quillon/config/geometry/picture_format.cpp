@@ -1,4 +1,4 @@
-#include "picture_format.h"
+#include "quillon/config/geometry/picture_format.h"
 
 #include <mutex>
 

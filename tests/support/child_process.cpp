@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +80,8 @@ void ChildProcess::readLoop(int fd)
     char buf[4096];
     while (true) {
         ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
             break;
         if (echo)
@@ -86,6 +89,8 @@ void ChildProcess::readLoop(int fd)
         std::lock_guard<std::mutex> g(lock_);
         output_.append(buf, n);
     }
+    std::lock_guard<std::mutex> g(lock_);
+    outputClosed_ = true;
 }
 
 std::string ChildProcess::output() const
@@ -117,6 +122,15 @@ int ChildProcess::waitExit(std::chrono::milliseconds timeout)
 {
     if (!waitFor([&] { return !running(); }, timeout))
         return -1;
+    // The process is gone, but the reader may not have drained the pipe yet:
+    // give it a moment so that output() holds everything the process wrote
+    // (a grandchild still holding the pipe open only costs the grace time).
+    waitFor(
+        [&] {
+            std::lock_guard<std::mutex> g(lock_);
+            return outputClosed_;
+        },
+        std::chrono::seconds(1));
     return status_;
 }
 

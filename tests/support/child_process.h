@@ -45,6 +45,7 @@ private:
     std::thread reader_;
     mutable std::mutex lock_;
     std::string output_;
+    bool outputClosed_ = false; // the reader saw end of file (guarded by lock_)
 };
 
 } // namespace testsupport

@@ -1,8 +1,6 @@
 #include "quillon/core/timer_class.h"
 
-#include <errno.h>
-#include <string.h>
-
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -13,159 +11,157 @@
 namespace quillon
 {
 
-namespace
-{
-
 /*
- * Expiry notifications carry a generation number rather than a pointer: a
- * notification that was already on its way when its timer was deleted finds
- * no entry and does nothing, so it can never touch a destroyed TimerClass.
- * One lock guards the registry and every TimerClass's armed/callback state.
+ * The process-wide timer thread. Armings are keyed by generation number, not
+ * by pointer: an arming that was cancelled, replaced or destroyed is simply
+ * absent when its deadline comes, so a late expiry never reaches a destroyed
+ * TimerClass. One lock guards the schedule and every TimerClass's state.
  */
-struct Registry {
-    std::mutex lock;
-    std::condition_variable idle;
-    std::map<int, TimerClass*> timers;
-    int nextGeneration = 1;
-    std::map<const TimerClass*, std::thread::id> running;
-};
-
-Registry& registry()
+class TimerThread
 {
-    static Registry instance;
-    return instance;
-}
+public:
+    using Clock = std::chrono::steady_clock; // CLOCK_MONOTONIC
 
-} // namespace
+    static TimerThread& instance()
+    {
+        static TimerThread timers;
+        return timers;
+    }
+
+    ~TimerThread()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            quitting = true;
+        }
+        wakeup.notify_all();
+        if (thread.joinable())
+            thread.join();
+    }
+
+    void arm(TimerClass* timer, std::chrono::seconds delay)
+    {
+        auto deadline = Clock::now() + delay;
+        std::lock_guard<std::mutex> guard(lock);
+        disarmLocked(timer);
+        timer->generation = nextGeneration++;
+        timer->armed = true;
+        byGeneration[timer->generation] = timer;
+        schedule.emplace(deadline, timer->generation);
+        if (!thread.joinable())
+            thread = std::thread([this] { run(); });
+        wakeup.notify_all();
+    }
+
+    // Disarms; returns the callback to run when `fire` and the timer was armed.
+    std::function<void()> disarm(TimerClass* timer, bool fire)
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        std::function<void()> pending;
+        if (fire && timer->armed && timer->callback)
+            pending = [cb = timer->callback, data = timer->userData] { cb(data); };
+        disarmLocked(timer);
+        // Wait for this timer's callback when the timer thread is running it.
+        idle.wait(guard, [&] {
+            return running != timer || std::this_thread::get_id() == thread.get_id();
+        });
+        return pending;
+    }
+
+    bool armed(const TimerClass* timer)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return timer->armed;
+    }
+
+private:
+    void disarmLocked(TimerClass* timer)
+    {
+        byGeneration.erase(timer->generation);
+        timer->armed = false;
+    }
+
+    void run()
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        while (!quitting) {
+            if (schedule.empty()) {
+                wakeup.wait(guard);
+                continue;
+            }
+            auto next = schedule.begin();
+            if (Clock::now() < next->first) {
+                wakeup.wait_until(guard, next->first);
+                continue;
+            }
+            unsigned long generation = next->second;
+            schedule.erase(next);
+            auto found = byGeneration.find(generation);
+            if (found == byGeneration.end())
+                continue; // cancelled, replaced or destroyed
+            TimerClass* timer = found->second;
+            byGeneration.erase(found);
+            // Cleared before the call, so a destructor racing with this expiry
+            // cannot run the callback a second time.
+            timer->armed = false;
+            auto callback = timer->callback;
+            void* data = timer->userData;
+            running = timer;
+            guard.unlock();
+            if (callback)
+                callback(data);
+            else
+                quillonLog(LOG_WARNING, "Timer callback failed, %p.\n", static_cast<void*>(timer));
+            guard.lock();
+            running = nullptr;
+            idle.notify_all();
+        }
+    }
+
+    std::mutex lock;
+    std::condition_variable wakeup; // schedule changed or quitting
+    std::condition_variable idle;   // a callback finished
+    std::multimap<Clock::time_point, unsigned long> schedule;
+    std::map<unsigned long, TimerClass*> byGeneration;
+    unsigned long nextGeneration = 1;
+    const TimerClass* running = nullptr; // timer whose callback runs now
+    bool quitting = false;
+    std::thread thread;
+};
 
 TimerClass::TimerClass()
 {
-    event.sigev_notify = SIGEV_THREAD;
-    event.sigev_notify_function = &TimerClass::expired;
-    event.sigev_notify_attributes = nullptr;
+    // Created first, so the timer thread outlives every TimerClass, static
+    // ones included.
+    TimerThread::instance();
 }
 
 TimerClass::~TimerClass()
 {
-    auto& reg = registry();
-    std::function<void(void*)> pending;
-    void* data = nullptr;
-    {
-        std::unique_lock<std::mutex> guard(reg.lock);
-        if (armed && callback) {
-            pending = callback;
-            data = userData;
-        }
-        armed = false;
-        reg.timers.erase(generation);
-        // Wait for our own callback if a notification thread is running it.
-        reg.idle.wait(guard, [&] {
-            auto it = reg.running.find(this);
-            return it == reg.running.end() || it->second == std::this_thread::get_id();
-        });
-    }
-    deleteTimer();
-    if (pending)
-        pending(data);
+    if (auto pending = TimerThread::instance().disarm(this, true))
+        pending();
 }
 
 int TimerClass::start(int seconds, std::function<void(void*)> cb, void* data)
 {
-    auto& reg = registry();
-    std::lock_guard<std::mutex> guard(reg.lock);
-    reg.timers.erase(generation);
-    armed = false;
-    deleteTimer();
-
-    generation = reg.nextGeneration++;
-    if (reg.nextGeneration <= 0)
-        reg.nextGeneration = 1;
-    event.sigev_value.sival_int = generation;
-    if (timer_create(CLOCK_MONOTONIC, &event, &timerId) != 0) {
-        quillonLog(LOG_ERR, "timer_create failed: %s\n", strerror(errno));
-        return -1;
-    }
-    haveTimer = true;
+    auto& timers = TimerThread::instance();
+    timers.disarm(this, false);
+    if (!cb)
+        quillonLog(LOG_WARNING, "TimerClass received nullptr callback.\n");
     callback = std::move(cb);
     userData = data;
-    if (!callback)
-        quillonLog(LOG_WARNING, "TimerClass received nullptr callback.\n");
-
-    struct itimerspec spec {
-    };
-    spec.it_value.tv_sec = seconds;
-    reg.timers[generation] = this;
-    int result = timer_settime(timerId, 0, &spec, nullptr);
-    if (result != 0) {
-        quillonLog(LOG_ERR, "timer_settime failed: %s\n", strerror(errno));
-        reg.timers.erase(generation);
-        return result;
-    }
-    armed = true;
+    timers.arm(this, std::chrono::seconds(seconds));
     return 0;
 }
 
 void TimerClass::cancel()
 {
-    auto& reg = registry();
-    std::unique_lock<std::mutex> guard(reg.lock);
-    reg.timers.erase(generation);
-    if (armed) {
-        armed = false;
-        deleteTimer();
-    }
-    reg.idle.wait(guard, [&] {
-        auto it = reg.running.find(this);
-        return it == reg.running.end() || it->second == std::this_thread::get_id();
-    });
+    TimerThread::instance().disarm(this, false);
 }
 
 bool TimerClass::isArmed() const
 {
-    std::lock_guard<std::mutex> guard(registry().lock);
-    return armed;
-}
-
-void TimerClass::deleteTimer()
-{
-    if (haveTimer) {
-        timer_delete(timerId);
-        haveTimer = false;
-        timerId = nullptr;
-    }
-}
-
-void TimerClass::expired(union sigval value)
-{
-    auto& reg = registry();
-    std::function<void(void*)> cb;
-    void* data = nullptr;
-    TimerClass* timer = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(reg.lock);
-        auto it = reg.timers.find(value.sival_int);
-        if (it == reg.timers.end())
-            return; // deleted, restarted or destroyed meanwhile
-        timer = it->second;
-        reg.timers.erase(it);
-        if (!timer->armed)
-            return;
-        // Cleared before the call, so a destructor racing with this expiry
-        // cannot run the callback a second time.
-        timer->armed = false;
-        cb = timer->callback;
-        data = timer->userData;
-        reg.running[timer] = std::this_thread::get_id();
-    }
-    if (cb)
-        cb(data);
-    else
-        quillonLog(LOG_WARNING, "Timer callback failed, %p.\n", static_cast<void*>(timer));
-    {
-        std::lock_guard<std::mutex> guard(reg.lock);
-        reg.running.erase(timer);
-    }
-    reg.idle.notify_all();
+    return TimerThread::instance().armed(this);
 }
 
 } // namespace quillon

@@ -8,6 +8,7 @@
 
 #include "quillon/api/methods/json_api.h"
 #include "quillon/config/settings/json_values.h"
+#include "quillon/config/settings/settings_files.h"
 #include "quillon_settings/bus_recorder.h"
 #include "support/temp_dir.h"
 
@@ -19,6 +20,15 @@ namespace quillontest
 class ApiTest : public ::testing::Test
 {
 protected:
+    // The holders load (and publish) on first use; get that out of the way.
+    void SetUp() override
+    {
+        quillon::applicationSettingsFile();
+        quillon::trackerSettingsFile();
+        quillon::productSettingsFile();
+        bus->clear();
+    }
+
     static quillon::JsonApi& api()
     {
         static quillon::JsonApi instance;

@@ -1,6 +1,6 @@
-#include "quillon_settings/bus_recorder.h"
-
 #include <gtest/gtest.h>
+
+#include "quillon_settings/bus_recorder.h"
 
 namespace
 {

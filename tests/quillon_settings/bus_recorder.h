@@ -28,7 +28,6 @@ public:
     {
         auto recorder = std::make_shared<BusRecorder>();
         quillon::Channel::instance().subscribe(recorder);
-        recorder->sync();
         recorder->clear();
         return recorder;
     }
@@ -59,8 +58,10 @@ public:
                                  [&] { return markersSeen_ >= wanted; });
     }
 
+    // Forgets everything posted so far.
     void clear()
     {
+        sync();
         std::lock_guard<std::mutex> hold(lock_);
         messages_.clear();
     }

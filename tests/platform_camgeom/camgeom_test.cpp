@@ -141,6 +141,20 @@ TEST(Camgeom, DepartsFromTheLinearModelAtCornersAndNearTheZenith)
     EXPECT_NEAR(bottom.tilt, -(180 - 89 - 5.625), 1e-3);
 }
 
+TEST(Camgeom, PanOutsideOneTurnIsWrappedBeforeUse)
+{
+    for (float pan : {3610.0f, -3590.0f, 1e30f}) {
+        auto ctx = makeContext(pan, -10, 40, 22.5f);
+        const auto centre = screenToPtz(ctx.get(), 0, 0);
+        camgeom_screen_point back;
+        ASSERT_EQ(camgeom_ptz_to_screen(ctx.get(), {centre.pan + 5, -10}, &back), CAMGEOM_OK);
+        EXPECT_GT(back.x, 0.1) << pan;
+        EXPECT_LT(back.x, 0.4) << pan;
+        if (pan < 1e6f)
+            EXPECT_NEAR(centre.pan, 10, 1e-3);
+    }
+}
+
 TEST(Camgeom, RefusesDirectionsBehindTheCamera)
 {
     auto ctx = makeContext(0, 0, 60, 34);

@@ -28,7 +28,7 @@
 #define MAX_SCREEN 1e9
 
 struct camgeom_context {
-    double pan;  /* degrees */
+    double pan;  /* degrees, in [-180, 180] */
     double tilt; /* degrees */
     double sinTilt, cosTilt;
     double tanHalfH, tanHalfV; /* 0 until the field of view is set */
@@ -77,7 +77,7 @@ static void screenToPtz(const camgeom_context* ctx, double sx, double sy, double
 /* Pan/tilt in degrees -> screen point; needs the fields of view. */
 static int ptzToScreen(const camgeom_context* ctx, double pan, double tilt, double* sx, double* sy)
 {
-    const double d = (pan - ctx->pan) * DEG;
+    const double d = wrap180(pan - ctx->pan) * DEG;
     const double t = tilt * DEG;
     const double x = cos(t) * sin(d);
     const double y = sin(t);
@@ -109,7 +109,7 @@ CAMGEOM_API int camgeom_set_pantilt_f(camgeom_context* ctx, float pan, float til
 {
     if (!ctx || !isfinite(pan) || !isfinite(tilt))
         return CAMGEOM_EINVAL;
-    ctx->pan = pan;
+    ctx->pan = wrap180(pan); /* keeps pan differences exact for huge values */
     ctx->tilt = tilt;
     ctx->sinTilt = sin(tilt * DEG);
     ctx->cosTilt = cos(tilt * DEG);

@@ -1,0 +1,82 @@
+// quillon: follows a moving object with the camera. Serves the JSON API over
+// FastCGI on the main thread; everything else runs behind the message bus.
+
+#include <getopt.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "quillon/api/endpoint/cgi_handler.h"
+#include "quillon/api/methods/json_api.h"
+#include "quillon/config/settings/settings_files.h"
+#include "quillon/core/channel.h"
+#include "quillon/core/log.h"
+#include "quillon/core/message.h"
+#include "quillon/core/tracker_service.h"
+
+using namespace quillon;
+
+namespace
+{
+
+constexpr const char* kVersion = "2.6.39+maint+1";
+
+ApiProcessor makeJsonApi()
+{
+    auto api = std::make_shared<const JsonApi>();
+    return [api](const std::string& body, int level) { return api->process(body, level); };
+}
+
+// The idle check: stop serving (and so end the process) when the application
+// is not active. Runs on the timer thread; the settings are read under the
+// request lock so that it never overlaps an API call changing them.
+void onIdle(CGIHandler* handler)
+{
+    if (handler == nullptr)
+        return;
+    handler->stopIf([] { return !applicationSettingsFile().settings().active(); });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    quillonLog(LOG_INFO, "Autotracker starting [%s]\n", kVersion);
+
+    const char* socketName = getenv("FCGI_SOCKET_NAME");
+    auto handler = std::make_unique<CGIHandler>(socketName ? socketName : "", makeJsonApi);
+    if (!handler->start()) {
+        quillonLog(LOG_ERR, "CGI failed!\n");
+        handler.reset();
+        return 0;
+    }
+
+    auto& bus = Channel::instance();
+    auto service = std::make_shared<TrackerService>(onIdle, handler.get());
+    bus.subscribe(service);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    debug_mode_t debug;
+    int option;
+    opterr = 0; // unknown options are reported by the usage line below
+    while ((option = getopt(argc, argv, "d")) != -1) {
+        if (option == 'd')
+            debug.debug = true;
+        else
+            quillonLog(LOG_INFO, "Autotracker usage: %s [-d] \n\n", argv[0]);
+    }
+    bus.postSettings(debug);
+
+    handler->run();
+
+    service->prepareToShutdown();
+    bus.unsubscribe(service);
+    bus.stop();
+    handler->stop();
+    service.reset();
+    handler.reset();
+    return 0;
+}

@@ -150,8 +150,9 @@ TEST(Camgeom, PanOutsideOneTurnIsWrappedBeforeUse)
         ASSERT_EQ(camgeom_ptz_to_screen(ctx.get(), {centre.pan + 5, -10}, &back), CAMGEOM_OK);
         EXPECT_GT(back.x, 0.1) << pan;
         EXPECT_LT(back.x, 0.4) << pan;
-        if (pan < 1e6f)
+        if (pan < 1e6f) {
             EXPECT_NEAR(centre.pan, 10, 1e-3);
+        }
     }
 }
 

@@ -127,7 +127,11 @@ int visca_udp_open(ViscaUdpSocket* sock, guint16 port, GIOFunc func)
         visca_log_warning("%sFailed to create UDP socket: %s", error->message);
         return -1;
     }
-    g_autoptr(GInetAddress) any = g_inet_address_new_any(G_SOCKET_FAMILY_IPV4);
+    /* KORUND_BIND_ADDRESS keeps a test or desk set-up on one address (loopback). */
+    const char* bind_to = getenv("KORUND_BIND_ADDRESS");
+    g_autoptr(GInetAddress) any = bind_to && bind_to[0]
+                                      ? g_inet_address_new_from_string(bind_to)
+                                      : g_inet_address_new_any(G_SOCKET_FAMILY_IPV4);
     if (any == NULL) {
         visca_log_warning("%sg_inet_address_new_any failed");
         visca_udp_close(sock);

@@ -51,7 +51,10 @@ typedef struct {
 
 extern ViscaUdpSocket visca_ip_socket;
 
-/* Binds a UDP/IPv4 socket to `port` on any address and watches it. 0 or -1. */
+/*
+ * Binds a UDP/IPv4 socket to `port` on any address (or on the address in the
+ * environment variable KORUND_BIND_ADDRESS) and watches it. 0 or -1.
+ */
 int visca_udp_open(ViscaUdpSocket* sock, guint16 port, GIOFunc func);
 void visca_udp_close(ViscaUdpSocket* sock);
 

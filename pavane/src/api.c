@@ -66,6 +66,8 @@ int video_output_api_init(const VideoOutputFunctions* table)
 int video_output_api_free(void)
 {
     video_output_cgi_free();
+    /* The service may release its table once this returns. */
+    functions = NULL;
     return 0;
 }
 

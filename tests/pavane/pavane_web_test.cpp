@@ -20,17 +20,19 @@
 using nlohmann::json;
 using namespace testsupport;
 
-namespace {
+namespace
+{
 
-class PavaneWeb : public ::testing::Test {
+class PavaneWeb : public ::testing::Test
+{
 protected:
     void start(const std::string& variant, bool fatalWarnings = true)
     {
         std::map<std::string, std::string> env = {{"CAMROOT", dir_.path() + "/root"}};
         if (fatalWarnings)
             env["G_DEBUG"] = "fatal-warnings";
-        host_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{PAVANE_TEST_HOST, variant}, env);
+        host_ = std::make_unique<ChildProcess>(std::vector<std::string>{PAVANE_TEST_HOST, variant},
+                                               env);
         ASSERT_TRUE(host_->waitForOutput("ready")) << host_->output();
         socket_ = dir_.path() + "/root/run/pavane/transfer";
         dir_.write("web/www/local/pavane/videooutput2.cgi", "socket " + socket_ + "\n");
@@ -247,9 +249,9 @@ TEST_F(PavaneWeb, InvalidJsonIsAnsweredWithTheErrorAlone)
     }
     EXPECT_TRUE(host_->waitForOutput("OOPS, this is not json"));
     // Trailing bytes after the JSON value are not checked.
-    EXPECT_EQ(errorCode(json::parse(
-                  post(R"({"apiVersion":"1.0","method":"getOutputs"} trailing)").body)),
-              0);
+    EXPECT_EQ(
+        errorCode(json::parse(post(R"({"apiVersion":"1.0","method":"getOutputs"} trailing)").body)),
+        0);
 }
 
 TEST_F(PavaneWeb, OtherCgiNamesGetNoAnswer)
@@ -272,8 +274,7 @@ TEST_F(PavaneWeb, StrayDatagramsDoNotStopTheService)
     ASSERT_LT(socket_.size(), sizeof(addr.sun_path));
     socket_.copy(addr.sun_path, socket_.size());
     const char junk[] = "videooutput2.cgi {}";
-    ASSERT_EQ(sendto(sock, junk, sizeof(junk), 0, reinterpret_cast<sockaddr*>(&addr),
-                     sizeof(addr)),
+    ASSERT_EQ(sendto(sock, junk, sizeof(junk), 0, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)),
               static_cast<ssize_t>(sizeof(junk)));
     close(sock);
     EXPECT_TRUE(host_->waitForOutput("Could not receive fd"));
@@ -283,8 +284,8 @@ TEST_F(PavaneWeb, StrayDatagramsDoNotStopTheService)
 TEST_F(PavaneWeb, RelayRefusesWhatItCannotDeliver)
 {
     start("full");
-    std::string big = R"({"apiVersion":"1.0","method":"getOutputs","pad":")" +
-                      std::string(5000, 'x') + "\"}";
+    std::string big =
+        R"({"apiVersion":"1.0","method":"getOutputs","pad":")" + std::string(5000, 'x') + "\"}";
     EXPECT_EQ(post(big).status, 413);
     host_->stop();
     EXPECT_EQ(post(R"({"apiVersion":"1.0","method":"getOutputs"})").status, 503);

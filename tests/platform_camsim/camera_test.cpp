@@ -1,0 +1,167 @@
+// The camera model: continuous moves in both speed spaces, limits, zoom,
+// absolute and preset moves with their preset status.
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "camsim/core/camera.h"
+
+using namespace camsim;
+
+namespace
+{
+
+constexpr long long kSecond = 1'000'000;
+
+// A camera without acceleration ramps, so poses are exact speed x time.
+CameraLimits instantLimits()
+{
+    CameraLimits l;
+    l.panAccel = l.tiltAccel = 1e9;
+    l.zoomAccel = 1e9;
+    return l;
+}
+
+} // namespace
+
+TEST(Camera, FieldOfViewNarrowsWithZoom)
+{
+    Camera cam;
+    EXPECT_NEAR(cam.hfovAt(1.0), 60.0, 1e-9);
+    EXPECT_NEAR(cam.vfovAt(1.0), 34.0, 1e-9);
+    EXPECT_NEAR(cam.hfovAt(2.0), 2 * std::atan(std::tan(30 * M_PI / 180) / 2) * 180 / M_PI, 1e-9);
+    EXPECT_LT(cam.hfovAt(20.0), 4.0);
+}
+
+TEST(Camera, ProportionalSpeedMovesOneFieldOfViewPerSecondAtAnyZoom)
+{
+    for (double zoom : {1.0, 4.0}) {
+        Camera cam(instantLimits(), 0);
+        cam.setPose(0, 0, zoom, 0);
+        double hfov = cam.state().hfov, vfov = cam.state().vfov;
+        cam.continuousMove(100, -50, 0, SpeedSpace::Proportional, 0);
+        cam.advanceTo(kSecond);
+        EXPECT_NEAR(cam.state().pan, hfov, 1e-6) << zoom;
+        EXPECT_NEAR(cam.state().tilt, -vfov / 2, 1e-6) << zoom;
+        EXPECT_NEAR(cam.state().panSpeed, hfov, 1e-6);
+        EXPECT_EQ(cam.state().status & kStatusMovingMask, kStatusPanMoving | kStatusTiltMoving);
+    }
+}
+
+TEST(Camera, AlternateSpaceReadsSpeedsDividedByFifty)
+{
+    Camera a(instantLimits(), 0), b(instantLimits(), 0);
+    a.continuousMove(0.2, 0.1, 0, SpeedSpace::Alternate, 0);
+    b.continuousMove(10, 5, 0, SpeedSpace::Proportional, 0);
+    a.advanceTo(2 * kSecond);
+    b.advanceTo(2 * kSecond);
+    EXPECT_NEAR(a.state().pan, b.state().pan, 1e-9);
+    EXPECT_NEAR(a.state().tilt, b.state().tilt, 1e-9);
+    EXPECT_NEAR(a.state().pan, 12.0, 1e-6);
+}
+
+TEST(Camera, SpeedsAreLimitedByTheMechanics)
+{
+    Camera cam(instantLimits(), 0);
+    cam.continuousMove(1000, 0, 0, SpeedSpace::Proportional, 0); // 600 deg/s asked
+    cam.advanceTo(kSecond / 2);
+    EXPECT_NEAR(cam.state().panSpeed, cam.limits().panMaxSpeed, 1e-9);
+}
+
+TEST(Camera, AccelerationRampsTheSpeed)
+{
+    Camera cam(CameraLimits{}, 0);
+    cam.continuousMove(0, 0, 0, SpeedSpace::Degrees, 0);
+    cam.continuousMove(180, 0, 0, SpeedSpace::Degrees, 0);
+    cam.advanceTo(kSecond / 10);
+    EXPECT_NEAR(cam.state().panSpeed, 72.0, 1e-6); // 720 deg/s^2 x 0.1 s
+    cam.advanceTo(kSecond);
+    EXPECT_NEAR(cam.state().panSpeed, 180.0, 1e-6);
+}
+
+TEST(Camera, PanWrapsAndTiltStopsAtItsLimits)
+{
+    Camera cam(instantLimits(), 0);
+    cam.setPose(170, 15, 1, 0);
+    cam.continuousMove(20, 10, 0, SpeedSpace::Degrees, 0);
+    cam.advanceTo(kSecond);
+    EXPECT_NEAR(cam.state().pan, -170.0, 1e-6);
+    EXPECT_DOUBLE_EQ(cam.state().tilt, 20.0);
+    EXPECT_TRUE(cam.state().status & kStatusAtLimit);
+    cam.continuousMove(0, -200, 0, SpeedSpace::Degrees, kSecond);
+    cam.advanceTo(3 * kSecond);
+    EXPECT_DOUBLE_EQ(cam.state().tilt, -90.0);
+}
+
+TEST(Camera, ZoomSpeedHundredDoublesPerSecondWithinLimits)
+{
+    Camera cam(instantLimits(), 0);
+    cam.setPose(0, 0, 2, 0);
+    cam.continuousMove(0, 0, 100, SpeedSpace::Proportional, 0);
+    cam.advanceTo(kSecond);
+    EXPECT_NEAR(cam.state().zoom, 4.0, 1e-6);
+    EXPECT_TRUE(cam.state().status & kStatusZoomMoving);
+    cam.continuousMove(0, 0, -100, SpeedSpace::Alternate, kSecond); // zoom ignores the space
+    cam.advanceTo(2 * kSecond);
+    EXPECT_NEAR(cam.state().zoom, 2.0, 1e-6);
+    cam.continuousMove(0, 0, -200, SpeedSpace::Proportional, 2 * kSecond);
+    cam.advanceTo(5 * kSecond);
+    EXPECT_DOUBLE_EQ(cam.state().zoom, 1.0);
+}
+
+TEST(Camera, NonFiniteCommandsAreRefused)
+{
+    Camera cam(instantLimits(), 0);
+    EXPECT_FALSE(cam.continuousMove(NAN, 0, 0, SpeedSpace::Proportional, 0));
+    EXPECT_FALSE(cam.absoluteMove(0, INFINITY, 1, 1, 0));
+    EXPECT_FALSE(cam.relativeMove(0, 0, 0, 1, 0)); // zoom factor must be positive
+    cam.advanceTo(kSecond);
+    EXPECT_EQ(cam.state().pan, 0.0);
+}
+
+TEST(Camera, AbsoluteMoveTakesTheShortWayAndArrives)
+{
+    Camera cam(CameraLimits{}, 0);
+    cam.setPose(170, 0, 1, 0);
+    std::vector<Camera::Change> changes;
+    cam.addListener([&](Camera::Change c) { changes.push_back(c); });
+    cam.absoluteMove(-170, -10, 4, 1.0, 0);
+    EXPECT_TRUE(cam.positioning());
+    cam.advanceTo(kSecond / 20);
+    EXPECT_GT(cam.state().pan, 170.0); // crossing +180, not going back through 0
+    EXPECT_TRUE(cam.state().status & kStatusPositioning);
+    cam.advanceTo(5 * kSecond);
+    EXPECT_FALSE(cam.positioning());
+    EXPECT_DOUBLE_EQ(cam.state().pan, -170.0);
+    EXPECT_DOUBLE_EQ(cam.state().tilt, -10.0);
+    EXPECT_DOUBLE_EQ(cam.state().zoom, 4.0);
+    EXPECT_EQ(cam.state().status, 0u);
+    ASSERT_FALSE(changes.empty());
+    EXPECT_EQ(changes.back(), Camera::Change::Arrived);
+}
+
+TEST(Camera, PresetStatusFollowsTheGotoMove)
+{
+    Camera cam(CameraLimits{}, 0);
+    int statusChanges = 0;
+    cam.addListener([&](Camera::Change c) { statusChanges += c == Camera::Change::PresetStatus; });
+    cam.gotoPreset(3, 40, -20, 2, 0.5, 0);
+    EXPECT_EQ(cam.presetStatus(), (PresetStatus{2, 3}));
+    cam.advanceTo(10 * kSecond);
+    EXPECT_EQ(cam.presetStatus(), (PresetStatus{1, 3}));
+    cam.continuousMove(10, 0, 0, SpeedSpace::Proportional, 10 * kSecond);
+    EXPECT_EQ(cam.presetStatus(), (PresetStatus{0, 0}));
+    EXPECT_EQ(statusChanges, 3);
+}
+
+TEST(Camera, RelativeMoveAddsToThePose)
+{
+    Camera cam(CameraLimits{}, 0);
+    cam.setPose(10, -5, 2, 0);
+    cam.relativeMove(5, -5, 2, 1.0, 0);
+    cam.advanceTo(5 * kSecond);
+    EXPECT_DOUBLE_EQ(cam.state().pan, 15.0);
+    EXPECT_DOUBLE_EQ(cam.state().tilt, -10.0);
+    EXPECT_DOUBLE_EQ(cam.state().zoom, 4.0);
+}

@@ -6,9 +6,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-namespace camsim::feeds {
+namespace camsim::feeds
+{
 
-namespace {
+namespace
+{
 
 using nlohmann::json;
 
@@ -44,7 +46,8 @@ double requiredNum(const json& obj, const char* key, const std::string& where)
     return num(obj, key, where, 0.0);
 }
 
-std::string str(const json& obj, const char* key, const std::string& where, const std::string& fallback)
+std::string str(const json& obj, const char* key, const std::string& where,
+                const std::string& fallback)
 {
     const json* v = member(obj, key);
     if (v == nullptr)
@@ -142,8 +145,9 @@ ObjectSpec parseObject(const json& j, std::size_t index)
     for (std::size_t i = 0; i < path->size(); i++) {
         const std::string pw = w + ".path[" + std::to_string(i) + "]";
         const json& p = objectAt((*path)[i], pw);
-        Waypoint wp{num(p, "t", pw, i == 0 ? 0.0 : -1.0, 0, 1e7), requiredNum(p, "x", pw),
-                    requiredNum(p, "y", pw)};
+        if (i > 0 && member(p, "t") == nullptr)
+            fail(pw + ".t", "missing");
+        Waypoint wp{num(p, "t", pw, 0.0, 0, 1e7), requiredNum(p, "x", pw), requiredNum(p, "y", pw)};
         if (!o.path.empty() && wp.t <= o.path.back().t)
             fail(pw + ".t", "waypoint times must increase");
         o.path.push_back(wp);
@@ -198,7 +202,8 @@ Scenario parseScenario(const std::string& jsonText)
             const std::string w = "presets[" + std::to_string(i) + "]";
             const json& p = objectAt((*presets)[i], w);
             PresetSpec ps;
-            ps.number = static_cast<unsigned>(num(p, "number", w, static_cast<double>(i + 1), 1, 65535));
+            ps.number =
+                static_cast<unsigned>(num(p, "number", w, static_cast<double>(i + 1), 1, 65535));
             ps.name = str(p, "name", w, "Preset " + std::to_string(ps.number));
             ps.pan = num(p, "pan", w, 0, -180, 180);
             ps.tilt = num(p, "tilt", w, 0, -90, 90);
@@ -241,14 +246,15 @@ Scenario loadScenario(const std::string& path)
 const std::vector<DetectorClass>& detectorClasses()
 {
     static const std::vector<DetectorClass> classes = {
-        {0, "human", 40.0f},   {1, "vehicle", 45.0f}, {2, "motorcycle_bicycle", 45.0f},
-        {3, "license_plate", 50.0f}, {4, "bag", 50.0f}, {5, "human_head", 50.0f},
+        {0, "human", 40.0f},         {1, "vehicle", 45.0f}, {2, "motorcycle_bicycle", 45.0f},
+        {3, "license_plate", 50.0f}, {4, "bag", 50.0f},     {5, "human_head", 50.0f},
         {6, "animal", 50.0f},
     };
     return classes;
 }
 
-namespace {
+namespace
+{
 
 struct ClassMap {
     const char* cls;
@@ -257,7 +263,7 @@ struct ClassMap {
 };
 
 const ClassMap kClasses[] = {
-    {"human", 0, "Human"}, {"car", 1, "Car"},   {"truck", 1, "Truck"},   {"bus", 1, "Bus"},
+    {"human", 0, "Human"},     {"car", 1, "Car"},   {"truck", 1, "Truck"},   {"bus", 1, "Bus"},
     {"vehicle", 1, "Vehicle"}, {"bike", 2, "Bike"}, {"animal", 6, "Animal"}, {"bag", 4, "Bag"},
 };
 
@@ -271,7 +277,10 @@ const ClassMap* findClass(const std::string& cls)
 
 } // namespace
 
-bool knownClass(const std::string& cls) { return findClass(cls) != nullptr; }
+bool knownClass(const std::string& cls)
+{
+    return findClass(cls) != nullptr;
+}
 
 int detectorClassOf(const std::string& cls)
 {

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-namespace camsim::feeds {
+namespace camsim::feeds
+{
 
 // A scripted scene for the detection feeds, read from a JSON file (format in
 // docs/camsim-feeds.md). Distances in metres on the ground plane: the camera
@@ -35,10 +36,10 @@ struct IdSwitch {
 
 struct ObjectSpec {
     std::string name;
-    std::string cls;           // "human", "car", "truck", "bus", "bike", "animal", "bag"
-    double width = 0.6;        // metres, across the line of sight
-    double height = 1.75;      // metres
-    double enter = 0.0;        // present from this time ...
+    std::string cls;            // "human", "car", "truck", "bus", "bike", "animal", "bag"
+    double width = 0.6;         // metres, across the line of sight
+    double height = 1.75;       // metres
+    double enter = 0.0;         // present from this time ...
     std::optional<double> exit; // ... until this time (default: for ever)
     std::vector<Waypoint> path; // at least one point, times increasing
     std::vector<Pause> pauses;
@@ -89,7 +90,8 @@ struct Scenario {
     bool loop = false;
 };
 
-class ScenarioError : public std::runtime_error {
+class ScenarioError : public std::runtime_error
+{
 public:
     using std::runtime_error::runtime_error;
 };

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <glib.h>
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "frame_engine.h"
+
+namespace camsim::feeds
+{
+
+// Topic of the analytics scene description on the broker.
+inline constexpr const char* kAnalyticsTopic = "com.zeto.analytics_scene_description.v0.beta";
+
+// Serves the detection feed, the scene feed and the message broker on three
+// Unix stream sockets (protocol in feedwire.h) from sources attached to one
+// GMainContext. Everything runs on that context's thread.
+//
+// Channels: the detection and scene feeds take a 0-based channel index, the
+// broker's per-channel topics use the 1-based channel number as source. Every
+// channel shows the same simulated scene.
+class FeedServer
+{
+public:
+    struct Paths {
+        std::string detfeed;
+        std::string scenefeed;
+        std::string mbx;
+    };
+    struct Stats {
+        unsigned detClients = 0;   // subscribed detection-feed clients
+        unsigned sceneClients = 0; // subscribed scene-feed clients
+        unsigned mbxClients = 0;   // broker connections
+        unsigned mbxSubscriptions = 0;
+        std::uint64_t frames = 0;  // frames published
+        std::uint64_t dropped = 0; // clients dropped (malformed input, slow, gone)
+    };
+
+    FeedServer(GMainContext* context, int channels);
+    ~FeedServer();
+    FeedServer(const FeedServer&) = delete;
+    FeedServer& operator=(const FeedServer&) = delete;
+
+    // Binds the three sockets (paths as given; stale sockets are replaced).
+    bool listen(const Paths& paths, std::string& error);
+    void close();
+
+    // Sends one analysed frame to every subscriber of the three feeds.
+    void publish(const Frame& frame);
+    // Publishes a message on the broker to the subscribers of (topic, source).
+    void publishMessage(const std::string& topic, const std::string& source,
+                        std::int64_t timestampNs, const std::string& payload);
+
+    Stats stats() const;
+
+private:
+    enum class Kind { Det, Scene, Mbx };
+    struct Client;
+    struct Listener;
+
+    bool listenOne(Kind kind, const std::string& path, std::string& error);
+    void accept(Listener& l);
+    bool onReadable(Client& c);
+    bool handle(Client& c, std::uint16_t type, const std::uint8_t* payload, std::uint32_t length);
+    void send(Client& c, std::uint16_t type, const void* payload, std::size_t length);
+    void flush(Client& c);
+    void drop(Client& c);
+    void reap();
+
+    GMainContext* context_;
+    int channels_;
+    std::list<std::unique_ptr<Listener>> listeners_;
+    std::list<std::unique_ptr<Client>> clients_;
+    std::uint64_t frames_ = 0;
+    std::uint64_t dropped_ = 0;
+};
+
+} // namespace camsim::feeds

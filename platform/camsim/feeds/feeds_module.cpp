@@ -1,0 +1,307 @@
+// camsim module "feeds": the detection feed, the scene feed and the analytics
+// topic of the message broker, rendered from a scripted scenario through the
+// camera's pose at each frame's capture time.
+#include <fmt/format.h>
+#include <glib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "camsim/core/module.h"
+#include "camsim/core/simulator.h"
+#include "feed_server.h"
+#include "feedwire.h"
+#include "frame_engine.h"
+#include "scenario.h"
+
+namespace camsim::feeds
+{
+
+namespace
+{
+
+using nlohmann::json;
+
+// Keeps the last delivery delays (lateness against the scheduled delivery
+// time) for the status report.
+class LatenessLog
+{
+public:
+    void add(long long us)
+    {
+        if (samples_.size() < kKeep)
+            samples_.push_back(us);
+        else
+            samples_[next_] = us;
+        next_ = (next_ + 1) % kKeep;
+    }
+    long long percentile(double p) const
+    {
+        if (samples_.empty())
+            return 0;
+        std::vector<long long> s = samples_;
+        std::size_t k =
+            std::min(s.size() - 1, static_cast<std::size_t>(p * static_cast<double>(s.size())));
+        std::nth_element(s.begin(), s.begin() + static_cast<long>(k), s.end());
+        return s[k];
+    }
+    std::size_t count() const { return samples_.size(); }
+    void clear()
+    {
+        samples_.clear();
+        next_ = 0;
+    }
+
+private:
+    static constexpr std::size_t kKeep = 2000;
+    std::vector<long long> samples_;
+    std::size_t next_ = 0;
+};
+
+// A GSource that fires once at a given CLOCK_MONOTONIC time (µs) and is then
+// re-armed by its callback.
+GSourceFuncs kDeadlineFuncs = {
+    nullptr,
+    nullptr,
+    [](GSource*, GSourceFunc callback, gpointer data) -> gboolean { return callback(data); },
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+class FeedsModule : public Module
+{
+public:
+    void addOptions(Options& options) override
+    {
+        options.addString("feeds-scenario",
+                          "scenario of the detection feeds (JSON file; default: an empty scene)",
+                          &scenarioPath_);
+    }
+
+    void start(Context& ctx) override
+    {
+        ctx_ = &ctx;
+        server_ = std::make_unique<FeedServer>(ctx.mainContext, ctx.channels);
+        std::string error;
+        FeedServer::Paths paths{camPath(FEEDWIRE_DETFEED_SOCKET),
+                                camPath(FEEDWIRE_SCENEFEED_SOCKET), camPath(FEEDWIRE_MBX_SOCKET)};
+        if (!server_->listen(paths, error))
+            throw std::runtime_error(error);
+        // An unreadable scenario aborts start-up with its message.
+        Scenario empty;
+        empty.name = "empty";
+        load(scenarioPath_.empty() ? std::move(empty) : loadScenario(scenarioPath_));
+        addCommands(ctx.control);
+    }
+
+    void stop() override
+    {
+        disarm();
+        if (traceColumns_ != 0)
+            ctx_->trace.removeColumns(traceColumns_);
+        traceColumns_ = 0;
+        server_.reset();
+    }
+
+private:
+    // SCENARIO
+
+    void load(Scenario scenario)
+    {
+        disarm();
+        Context& ctx = *ctx_;
+        const CameraSpec& cam = scenario.camera;
+        ctx.camera.setPose(cam.pan, cam.tilt, cam.zoom, ctx.now());
+        for (const PresetSpec& p : scenario.presets)
+            ctx.presets.set({p.number, p.name, p.pan, p.tilt, p.zoom});
+        engine_ = std::make_unique<FrameEngine>(std::move(scenario));
+        startNs_ = static_cast<std::int64_t>(ctx.now()) * 1000;
+        next_ = 0;
+        lateness_.clear();
+        skipped_ = 0;
+        updateTraceColumns();
+        arm();
+    }
+
+    double sceneTime(std::int64_t monoNs) const
+    {
+        double t = static_cast<double>(monoNs - startNs_) / 1e9;
+        const Scenario& s = engine_->scenario();
+        if (s.loop && s.duration)
+            t = std::fmod(std::max(t, 0.0), *s.duration);
+        return t;
+    }
+
+    static ViewPose viewOf(const CameraState& s) { return {s.pan, s.tilt, s.hfov, s.vfov}; }
+
+    // FRAMES
+
+    std::int64_t periodNs() const
+    {
+        return static_cast<std::int64_t>(1e9 / engine_->scenario().detector.fps);
+    }
+    std::int64_t latencyNs() const
+    {
+        return static_cast<std::int64_t>(engine_->scenario().detector.latencyMs * 1e6);
+    }
+    std::int64_t captureOf(std::int64_t k) const { return startNs_ + k * periodNs(); }
+
+    void arm()
+    {
+        source_ = g_source_new(&kDeadlineFuncs, sizeof(GSource));
+        g_source_set_priority(source_, G_PRIORITY_HIGH);
+        g_source_set_callback(
+            source_,
+            [](gpointer self) -> gboolean { return static_cast<FeedsModule*>(self)->onFrame(); },
+            this, nullptr);
+        g_source_set_ready_time(source_, (captureOf(next_) + latencyNs()) / 1000);
+        g_source_attach(source_, ctx_->mainContext);
+    }
+
+    void disarm()
+    {
+        if (source_ == nullptr)
+            return;
+        g_source_destroy(source_);
+        g_source_unref(source_);
+        source_ = nullptr;
+    }
+
+    gboolean onFrame()
+    {
+        Context& ctx = *ctx_;
+        std::int64_t nowNs = static_cast<std::int64_t>(ctx.now()) * 1000;
+        // After a stall, skip the frames that are already a period late.
+        while (captureOf(next_ + 1) + latencyNs() <= nowNs) {
+            next_++;
+            skipped_++;
+        }
+        std::int64_t capture = captureOf(next_);
+        const CameraState& current = ctx.pose();
+        std::optional<CameraState> then = ctx.history.at(capture / 1000, current);
+        double t = sceneTime(capture);
+        if (engine_->scenario().loop && t < lastT_)
+            engine_->reset();
+        lastT_ = t;
+        Frame frame = engine_->render(t, viewOf(then ? *then : current));
+        frame.captureNs = capture;
+        frame.realtimeNs = capture + (feedwire_realtime_ns() - feedwire_monotonic_ns());
+        server_->publish(frame);
+        lateness_.add((feedwire_monotonic_ns() - (capture + latencyNs())) / 1000);
+        next_++;
+        g_source_set_ready_time(source_, (captureOf(next_) + latencyNs()) / 1000);
+        return G_SOURCE_CONTINUE;
+    }
+
+    // TRACE
+
+    void updateTraceColumns()
+    {
+        if (traceColumns_ != 0)
+            ctx_->trace.removeColumns(traceColumns_);
+        traceColumns_ = 0;
+        std::vector<std::string> names;
+        for (const ObjectSpec& o : engine_->scenario().objects) {
+            names.push_back(o.name + "_pan");
+            names.push_back(o.name + "_tilt");
+            names.push_back(o.name + "_in_picture");
+        }
+        if (names.empty())
+            return;
+        traceColumns_ = ctx_->trace.addColumns(names, [this](std::vector<std::string>& values) {
+            long long now = ctx_->now();
+            std::vector<bool> present;
+            auto views =
+                engine_->look(sceneTime(now * 1000), viewOf(ctx_->camera.state()), &present);
+            for (std::size_t i = 0; i < views.size(); i++) {
+                values.push_back(fmt::format("{:.4f}", views[i].pan));
+                values.push_back(fmt::format("{:.4f}", views[i].tilt));
+                values.push_back(present[i] && views[i].inPicture ? "1" : "0");
+            }
+        });
+    }
+
+    // CONTROL
+
+    void addCommands(ControlSurface& c)
+    {
+        c.add("feeds-status", "detection feeds: scenario, subscribers, frames, delivery delay (µs)",
+              [this](const json&) {
+                  FeedServer::Stats s = server_->stats();
+                  const Scenario& sc = engine_->scenario();
+                  return json{
+                      {"scenario", sc.name},
+                      {"objects", sc.objects.size()},
+                      {"fps", sc.detector.fps},
+                      {"latency_ms", sc.detector.latencyMs},
+                      {"scene_time", sceneTime(static_cast<std::int64_t>(ctx_->now()) * 1000)},
+                      {"det_clients", s.detClients},
+                      {"scene_clients", s.sceneClients},
+                      {"mbx_clients", s.mbxClients},
+                      {"mbx_subscriptions", s.mbxSubscriptions},
+                      {"frames", s.frames},
+                      {"skipped", skipped_},
+                      {"dropped_clients", s.dropped},
+                      {"delay_samples", lateness_.count()},
+                      {"delay_p50_us", lateness_.percentile(0.5)},
+                      {"delay_p95_us", lateness_.percentile(0.95)},
+                      {"delay_max_us", lateness_.percentile(1.0)}};
+              });
+        c.add("scenario-load", "load a scenario file and start it: path", [this](const json& r) {
+            std::string path = ControlSurface::text(r, "path");
+            try {
+                load(loadScenario(path));
+            } catch (const ScenarioError& e) {
+                throw ControlError(e.what());
+            }
+            return json{{"scenario", engine_->scenario().name}};
+        });
+        c.add("scenario-restart", "start the current scenario again from time 0",
+              [this](const json&) {
+                  Scenario copy = engine_->scenario();
+                  load(std::move(copy));
+                  return json{{"scenario", engine_->scenario().name}};
+              });
+        c.add("objects", "scenario objects now: direction and whether they are in the picture",
+              [this](const json&) {
+                  std::vector<bool> present;
+                  double t = sceneTime(static_cast<std::int64_t>(ctx_->now()) * 1000);
+                  auto views = engine_->look(t, viewOf(ctx_->pose()), &present);
+                  json out = json::array();
+                  for (std::size_t i = 0; i < views.size(); i++) {
+                      const auto& v = views[i];
+                      out.push_back({{"name", engine_->scenario().objects[i].name},
+                                     {"present", static_cast<bool>(present[i])},
+                                     {"pan", v.pan},
+                                     {"tilt", v.tilt},
+                                     {"distance", v.distance},
+                                     {"in_picture", present[i] && v.inPicture},
+                                     {"box", {v.box.left, v.box.top, v.box.right, v.box.bottom}}});
+                  }
+                  return json{{"scene_time", t}, {"objects", out}};
+              });
+    }
+
+    Context* ctx_ = nullptr;
+    std::string scenarioPath_;
+    std::unique_ptr<FeedServer> server_;
+    std::unique_ptr<FrameEngine> engine_;
+    GSource* source_ = nullptr;
+    std::int64_t startNs_ = 0;
+    std::int64_t next_ = 0;
+    double lastT_ = 0.0;
+    std::uint64_t skipped_ = 0;
+    LatenessLog lateness_;
+    int traceColumns_ = 0;
+};
+
+} // namespace
+
+CAMSIM_MODULE(FeedsModule, "feeds", camsim::kModuleOrderDefault)
+
+} // namespace camsim::feeds

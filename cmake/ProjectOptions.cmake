@@ -34,7 +34,8 @@ function(ptz_add_fuzzer name)
   add_executable(${name} ${F_SOURCES})
   target_link_libraries(${name} PRIVATE ${F_LIBS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
-  set(args -max_total_time=${PTZ_FUZZ_SECONDS} -rss_limit_mb=2048 -timeout=10)
+  # One string: a CMake list would reach sh joined with ";".
+  set(args "-max_total_time=${PTZ_FUZZ_SECONDS} -rss_limit_mb=2048 -timeout=10")
   set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
   if(F_CORPUS)
     add_test(NAME ${name}

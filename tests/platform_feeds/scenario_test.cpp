@@ -1,0 +1,97 @@
+// Scenario files: parsing, refusals that name the key, and object motion.
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "scenario.h"
+
+using namespace camsim::feeds;
+
+namespace
+{
+
+std::string errorOf(const std::string& text)
+{
+    try {
+        parseScenario(text);
+    } catch (const ScenarioError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(Scenario, DefaultsAndFields)
+{
+    Scenario s =
+        parseScenario(R"({"name": "s", "camera": {"height": 6, "pan": 10, "tilt": -20, "zoom": 2},
+        "presets": [{"number": 4, "name": "Gate", "pan": 5}],
+        "objects": [{"class": "car", "path": [{"x": 1, "y": 2}, {"t": 4, "x": 3, "y": 2}]}]})");
+    EXPECT_EQ(s.name, "s");
+    EXPECT_DOUBLE_EQ(s.camera.height, 6);
+    EXPECT_DOUBLE_EQ(s.detector.fps, 15);
+    EXPECT_DOUBLE_EQ(s.detector.latencyMs, 100);
+    ASSERT_EQ(s.presets.size(), 1u);
+    EXPECT_EQ(s.presets[0].number, 4u);
+    ASSERT_EQ(s.objects.size(), 1u);
+    EXPECT_EQ(s.objects[0].name, "object1");
+    EXPECT_DOUBLE_EQ(s.objects[0].width, 1.8); // class default for a car
+    EXPECT_DOUBLE_EQ(s.objects[0].enter, 0.0);
+    EXPECT_FALSE(s.objects[0].exit.has_value());
+}
+
+TEST(Scenario, RefusalsNameTheKey)
+{
+    EXPECT_NE(errorOf("{").find("not valid JSON"), std::string::npos);
+    EXPECT_NE(errorOf("[]").find("scenario"), std::string::npos);
+    EXPECT_NE(errorOf(R"({"objects": [{"class": "human"}]})").find("objects[0].path"),
+              std::string::npos);
+    EXPECT_NE(errorOf(R"({"objects": [{"class": "ufo", "path": [{"x": 0, "y": 1}]}]})")
+                  .find("objects[0].class"),
+              std::string::npos);
+    EXPECT_NE(
+        errorOf(R"({"objects": [{"path": [{"t": 2, "x": 0, "y": 1}, {"t": 1, "x": 0, "y": 2}]}]})")
+            .find("objects[0].path[1].t"),
+        std::string::npos);
+    EXPECT_NE(errorOf(R"({"objects": [{"path": [{"x": "a", "y": 1}]}]})").find("path[0].x"),
+              std::string::npos);
+    EXPECT_NE(errorOf(R"({"detector": {"fps": 0}})").find("detector.fps"), std::string::npos);
+    EXPECT_NE(errorOf(R"({"camera": {"rotation": 90}})").find("camera.rotation"),
+              std::string::npos);
+    EXPECT_NE(errorOf(R"({"loop": true})").find("duration"), std::string::npos);
+    EXPECT_NE(errorOf(R"({"objects": [{"path": [{"x": 0, "y": 1}], "enter": 5, "exit": 2}]})")
+                  .find("exit"),
+              std::string::npos);
+}
+
+TEST(Scenario, MotionWithEntryExitAndPause)
+{
+    Scenario s = parseScenario(
+        R"({"objects": [{"path": [{"t": 0, "x": 0, "y": 10}, {"t": 10, "x": 10, "y": 10}],
+        "enter": 1, "exit": 40, "pauses": [{"at": 5, "duration": 20}]}]})");
+    const ObjectSpec& o = s.objects[0];
+    EXPECT_FALSE(objectPositionAt(o, 0.5).has_value());
+    EXPECT_NEAR(objectPositionAt(o, 2)->x, 2.0, 1e-9);
+    EXPECT_TRUE(objectPositionAt(o, 2)->moving);
+    // Paused from 5 to 25 at x = 5.
+    EXPECT_NEAR(objectPositionAt(o, 5)->x, 5.0, 1e-9);
+    EXPECT_NEAR(objectPositionAt(o, 20)->x, 5.0, 1e-9);
+    EXPECT_FALSE(objectPositionAt(o, 20)->moving);
+    // Then the rest of the path, delayed by the pause.
+    EXPECT_NEAR(objectPositionAt(o, 27)->x, 7.0, 1e-9);
+    EXPECT_NEAR(objectPositionAt(o, 39)->x, 10.0, 1e-9);
+    EXPECT_FALSE(objectPositionAt(o, 40).has_value());
+}
+
+TEST(Scenario, ShippedScenariosLoad)
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(SCENARIO_DIR)) {
+        if (entry.path().extension() != ".json")
+            continue;
+        EXPECT_NO_THROW(loadScenario(entry.path().string())) << entry.path();
+        count++;
+    }
+    EXPECT_GE(count, 6);
+}
+
+} // namespace

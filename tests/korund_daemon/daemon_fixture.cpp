@@ -1,0 +1,252 @@
+#include "daemon_fixture.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gio/gio.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "support/wait.h"
+
+using namespace testsupport;
+using namespace std::chrono_literals;
+
+// PTY ------------------------------------------------------------------------
+
+PtyPair::PtyPair()
+{
+    char name[128];
+    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+        throw std::runtime_error("openpty failed");
+    struct termios tio;
+    tcgetattr(slave_, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave_, TCSANOW, &tio);
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // The daemon reopens the line after dropping its privileges.
+    chmod(name, 0666);
+    name_ = name;
+}
+
+PtyPair::~PtyPair()
+{
+    close(master_);
+    close(slave_);
+}
+
+void PtyPair::write(const Bytes& data) const
+{
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(master_, data.data() + done, data.size() - done);
+        if (n <= 0)
+            throw std::runtime_error("pty write failed");
+        done += static_cast<size_t>(n);
+    }
+}
+
+Bytes PtyPair::read(std::chrono::milliseconds wait, size_t expect) const
+{
+    Bytes got;
+    auto end = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < end && (expect == 0 || got.size() < expect)) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        struct pollfd p = {master_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(std::max<long>(1, left.count()))) <= 0)
+            continue;
+        unsigned char buf[512];
+        ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n > 0)
+            got.insert(got.end(), buf, buf + n);
+    }
+    return got;
+}
+
+// UDP ------------------------------------------------------------------------
+
+UdpPeer::UdpPeer(int bindPort)
+{
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(bindPort));
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        throw std::runtime_error("udp bind failed");
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+}
+
+UdpPeer::~UdpPeer()
+{
+    close(fd_);
+}
+
+void UdpPeer::sendTo(int port, const Bytes& data) const
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+}
+
+Bytes UdpPeer::receive(std::chrono::milliseconds wait) const
+{
+    struct pollfd p = {fd_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(wait.count())) <= 0)
+        return {};
+    unsigned char buf[512];
+    ssize_t n = recv(fd_, buf, sizeof buf, 0);
+    return n > 0 ? Bytes(buf, buf + n) : Bytes{};
+}
+
+// RIG ------------------------------------------------------------------------
+
+namespace
+{
+
+// Reads a string property over the private bus, "" when not (yet) there.
+std::string readProperty(const std::string& address, const char* service, const char* path,
+                         const char* name)
+{
+    GError* error = nullptr;
+    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &error);
+    if (!c) {
+        g_clear_error(&error);
+        return {};
+    }
+    g_dbus_connection_set_exit_on_close(c, FALSE);
+    GVariant* r = g_dbus_connection_call_sync(
+        c, service, path, "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "com.zeto.Configuration.Legacy", name), G_VARIANT_TYPE("(v)"),
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, 2000, nullptr, &error);
+    std::string value;
+    if (r) {
+        GVariant* v = nullptr;
+        g_variant_get(r, "(v)", &v);
+        if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING))
+            value = g_variant_get_string(v, nullptr);
+        g_variant_unref(v);
+        g_variant_unref(r);
+    }
+    g_clear_error(&error);
+    g_object_unref(c);
+    return value;
+}
+
+void giveToPtzadm(const std::string& path)
+{
+    struct passwd* pw = getpwnam("ptzadm");
+    if (pw && chown(path.c_str(), pw->pw_uid, pw->pw_gid) != 0)
+        throw std::runtime_error("chown failed");
+}
+
+} // namespace
+
+KorundRig::KorundRig(const std::string& config, bool serial, bool ip, bool debug)
+    : broadcast_(0), debug_(debug)
+{
+    chmod(dir_.path().c_str(), 0755);
+    std::filesystem::create_directories(root() + "/etc/korund");
+    chmod(root().c_str(), 0755);
+    giveToPtzadm(root() + "/etc/korund");
+
+    bus_ = std::make_unique<PrivateBus>(dir_.path());
+    camsim_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{CAMSIM}, std::map<std::string, std::string>{{"CAMROOT", root()}});
+    bool up = waitFor(
+        [&] {
+            prodNbr_ = readProperty(bus_->address(), "com.zeto.BasicDeviceInfo1",
+                                    "/com/zeto/BasicDeviceInfo1", "ProdNbr");
+            return !prodNbr_.empty();
+        },
+        15s);
+    if (!up)
+        throw std::runtime_error("camsim did not serve the device information: " +
+                                 camsim_->output());
+
+    dir_.write("root/usr/share/ptz/korund_products.conf",
+               "[" + prodNbr_ + "]\ninterfaceSerial=" + (serial ? "true" : "false") +
+                   "\ninterfaceIP=" + (ip ? "true" : "false") + "\n");
+    if (!config.empty()) {
+        dir_.write("root/etc/korund/korund.conf", config);
+        giveToPtzadm(configPath());
+    }
+    viscaPort_ = freeUdpPort();
+    netsetPort_ = freeUdpPort();
+    startDaemon();
+}
+
+void KorundRig::startDaemon()
+{
+    korund_.reset();
+    std::vector<std::string> argv = {KORUND,          "-n",        "--portin",
+                                     in_.slaveName(), "--portout", out_.slaveName()};
+    if (debug_)
+        argv.push_back("-d");
+    korund_ = std::make_unique<ChildProcess>(
+        argv, std::map<std::string, std::string>{
+                  {"CAMROOT", root()},
+                  {"KORUND_BIND_ADDRESS", "127.0.0.1"},
+                  {"KORUND_VISCA_PORT", std::to_string(viscaPort_)},
+                  {"KORUND_NETWORK_SETTINGS_PORT", std::to_string(netsetPort_)},
+                  {"KORUND_DISCOVERY_BROADCAST", "127.0.0.1:" + std::to_string(broadcast_.port())},
+              });
+    if (!korund_->waitForOutput("Service up and running", 15s))
+        throw std::runtime_error("korund did not start: " + korund_->output());
+}
+
+KorundRig::~KorundRig()
+{
+    web_.reset();
+    korund_.reset();
+    camsim_.reset();
+    bus_.reset();
+}
+
+std::string KorundRig::readConfig() const
+{
+    std::ifstream f(configPath());
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+std::string KorundRig::cgiUrl()
+{
+    if (!web_) {
+        dir_.write("web/www/local/korund/viscacontrol.cgi",
+                   "socket " + root() + "/run/korund/transfer\n");
+        web_ = std::make_unique<Lighttpd>(dir_.path() + "/web",
+                                          "$HTTP[\"url\"] =~ \"^/local/korund/\" {\n"
+                                          "  cgi.assign = ( \".cgi\" => \"" CGIRELAY "\" )\n"
+                                          "}\n");
+    }
+    return web_->url("/local/korund/viscacontrol.cgi");
+}
+
+int processUid(pid_t pid)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("Uid:", 0) == 0)
+            return std::stoi(line.substr(4));
+    return -1;
+}

@@ -1,0 +1,151 @@
+#pragma once
+
+// A camsim process on its own private system bus, for integration tests of
+// camsim and of the libraries that talk to it. Header-only so other test
+// folders can include it.
+#include <gio/gio.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/private_bus.h"
+#include "support/temp_dir.h"
+
+namespace camsimtest
+{
+
+// Iterates the thread-default main context until `done` or the time-out.
+inline bool pumpUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10))
+{
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        g_main_context_iteration(nullptr, FALSE);
+        g_usleep(2000);
+    }
+    return true;
+}
+
+// One request on camsim's control socket.
+inline nlohmann::json controlRequest(const std::string& path, const nlohmann::json& request)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (fd >= 0)
+            close(fd);
+        throw std::runtime_error("cannot connect to " + path);
+    }
+    std::string line = request.dump() + "\n";
+    send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+    std::string reply;
+    char buf[4096];
+    while (reply.find('\n') == std::string::npos) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0)
+            break;
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        reply.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    if (reply.find('\n') == std::string::npos)
+        throw std::runtime_error("no reply from camsim");
+    return nlohmann::json::parse(reply.substr(0, reply.find('\n')));
+}
+
+class CamsimRunner
+{
+public:
+    explicit CamsimRunner(std::vector<std::string> args = {},
+                          std::map<std::string, std::string> env = {})
+        : dir_("camsim"), bus_(std::make_unique<testsupport::PrivateBus>(dir_.path()))
+    {
+        root_ = dir_.path() + "/root";
+        env["CAMROOT"] = root_;
+        std::vector<std::string> argv{CAMSIM_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        process_ = std::make_unique<testsupport::ChildProcess>(argv, env);
+        if (!process_->waitForOutput("camsim ready", std::chrono::seconds(20)))
+            throw std::runtime_error("camsim did not start: " + process_->output());
+        conn_ = connect();
+    }
+
+    ~CamsimRunner()
+    {
+        if (conn_ != nullptr)
+            g_object_unref(conn_);
+        process_.reset();
+        bus_.reset();
+    }
+
+    // A new connection to the private bus (not the process-wide system bus
+    // singleton, which would outlive this bus).
+    GDBusConnection* connect() const
+    {
+        GError* err = nullptr;
+        GDBusConnection* c = g_dbus_connection_new_for_address_sync(
+            bus_->address().c_str(),
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &err);
+        if (c == nullptr) {
+            std::string msg = err->message;
+            g_error_free(err);
+            throw std::runtime_error("bus connection failed: " + msg);
+        }
+        g_dbus_connection_set_exit_on_close(c, FALSE);
+        return c;
+    }
+
+    GDBusConnection* bus() const { return conn_; }
+    const std::string& root() const { return root_; }
+    const testsupport::TempDir& dir() const { return dir_; }
+    testsupport::ChildProcess& process() { return *process_; }
+    std::string controlSocket() const { return root_ + "/run/camsim/control"; }
+
+    // Sends a control request; throws when camsim refuses it.
+    nlohmann::json control(const nlohmann::json& request) const
+    {
+        nlohmann::json r = controlRequest(controlSocket(), request);
+        if (!r.value("ok", false))
+            throw std::runtime_error("camsim refused " + request.dump() + ": " + r.dump());
+        return r["result"];
+    }
+
+    // Synchronous call; returns the reply or null with *error set.
+    GVariant* call(const char* name, const char* path, const char* iface, const char* method,
+                   GVariant* params, GError** error = nullptr) const
+    {
+        return g_dbus_connection_call_sync(conn_, name, path, iface, method, params, nullptr,
+                                           G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, error);
+    }
+
+    void kill() { process_->stop(9); }
+
+private:
+    testsupport::TempDir dir_;
+    std::unique_ptr<testsupport::PrivateBus> bus_;
+    std::string root_;
+    std::unique_ptr<testsupport::ChildProcess> process_;
+    GDBusConnection* conn_ = nullptr;
+};
+
+} // namespace camsimtest

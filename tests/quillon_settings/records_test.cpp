@@ -191,6 +191,22 @@ TEST_F(RecordsTest, ColourCombinationsFromFilesOnly)
     EXPECT_FALSE(colours->highlightObjects());
     EXPECT_EQ(colours->activeId(), 3);
     EXPECT_TRUE(bus->messages().empty()); // the record never posts
+
+    // A new list that drops the active combination, or an empty list while
+    // highlighting is on, is repaired even when those keys are absent.
+    EXPECT_EQ(apply(settings, R"({"svgFrameColours": {"colourCombinations": [
+        {"id": 5, "tracked": "#444", "default": "#555"}], "activeId": 5,
+        "highlightObjects": true}})",
+                    kFromFile),
+              0);
+    EXPECT_EQ(apply(settings, R"({"svgFrameColours": {"colourCombinations": [
+        {"id": 6, "tracked": "#666", "default": "#777"}]}})",
+                    kFromFile),
+              1201);
+    EXPECT_EQ(colours->activeId(), 6);
+    EXPECT_EQ(apply(settings, R"({"svgFrameColours": {"colourCombinations": []}})", kFromFile),
+              1202);
+    EXPECT_FALSE(colours->highlightObjects());
 }
 
 TEST_F(RecordsTest, ControllerGainsAllOrNothing)

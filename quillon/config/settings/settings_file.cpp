@@ -99,6 +99,28 @@ bool saveSettings(GeneralSettings& record, const std::string& fileName)
     return saveSettingsText(fileName, text);
 }
 
+int loadSettingsText(GeneralSettings& record, const std::string& text)
+{
+    json::JsonPtr root = json::parse(text);
+    if (root == nullptr)
+        return -1;
+    if (record.children().empty())
+        return record.fromJson(root.get(), kFromFile, nullptr);
+
+    // A bad value in one record must not throw away the others.
+    int code = 0;
+    bool anyPresent = false;
+    for (const auto& [name, child] : record.children()) {
+        if (!json::hasKey(root.get(), name.c_str()))
+            continue;
+        anyPresent = true;
+        int childCode = child->fromJson(root.get(), kFromFile, nullptr);
+        if (code == 0)
+            code = childCode;
+    }
+    return anyPresent ? code : kSettingsNothingKnown;
+}
+
 void loadSettings(GeneralSettings& record, const std::string& fileName)
 {
     std::string text = readSettingsText(fileName);
@@ -106,31 +128,9 @@ void loadSettings(GeneralSettings& record, const std::string& fileName)
         publishAndSave(record, fileName);
         return;
     }
-    json::JsonPtr root = json::parse(text);
-    if (root == nullptr) {
+    int code = loadSettingsText(record, text);
+    if (code == -1)
         quillonLog(LOG_ERR, "Could not parse settings: %s\n", text.c_str());
-        publishAndSave(record, fileName);
-        return;
-    }
-
-    int code = 0;
-    if (record.children().empty()) {
-        code = record.fromJson(root.get(), kFromFile, nullptr);
-    } else {
-        // Every child present in the file is read, even after one failed:
-        // a bad value in one record must not throw away the others.
-        bool anyPresent = false;
-        for (const auto& [name, child] : record.children()) {
-            if (!json::hasKey(root.get(), name.c_str()))
-                continue;
-            anyPresent = true;
-            int childCode = child->fromJson(root.get(), kFromFile, nullptr);
-            if (code == 0)
-                code = childCode;
-        }
-        if (!anyPresent)
-            code = kSettingsNothingKnown;
-    }
     if (code != 0)
         publishAndSave(record, fileName);
 }

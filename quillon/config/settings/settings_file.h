@@ -23,6 +23,13 @@ bool saveSettingsText(const std::string& fileName, const std::string& text);
 // saveSettingsText.
 bool saveSettings(GeneralSettings& record, const std::string& fileName);
 
+// Applies the content of a settings file to `record` (validating and
+// publishing what it reads). Every record present in the text is read, even
+// after one failed. Returns 0 when the text loaded completely; otherwise the
+// first failure (1005 when no record is present, -1 when the text is not
+// JSON), in which case the caller publishes and writes back the record.
+int loadSettingsText(GeneralSettings& record, const std::string& text);
+
 // Loads `record` from the settings file: a missing, empty or unparsable file
 // publishes the defaults and writes them back. Otherwise every record present
 // in the file is read; when one fails validation (it keeps its defaults) or

@@ -33,25 +33,29 @@ int VisualConfColorsSettings::readJson(json_object* parent, int source)
         }
     }
 
-    if (auto active = json::intMember(object, "activeId")) {
-        bool known = false;
-        for (const auto& combination : combinations_)
-            known = known || combination.id == *active;
-        if (known) {
-            activeId_ = static_cast<int>(*active);
-        } else {
-            code = 1201;
-            if (!combinations_.empty())
-                activeId_ = combinations_.front().id;
+    auto known = [&](int64_t id) {
+        for (const auto& combination : combinations_) {
+            if (combination.id == id)
+                return true;
         }
+        return false;
+    };
+    auto active = json::intMember(object, "activeId");
+    if (active && known(*active)) {
+        activeId_ = static_cast<int>(*active);
+    } else if (active || (!combinations_.empty() && !known(activeId_))) {
+        // Also when a new list from a file drops the active combination.
+        code = 1201;
+        if (!combinations_.empty())
+            activeId_ = combinations_.front().id;
     }
 
-    if (auto highlight = json::boolMember(object, "highlightObjects")) {
+    if (auto highlight = json::boolMember(object, "highlightObjects"))
         highlightObjects_ = *highlight;
-        if (highlightObjects_ && combinations_.empty()) {
-            highlightObjects_ = false;
-            code = 1202;
-        }
+    // Checked whether or not the key is present: a file may empty the list.
+    if (highlightObjects_ && combinations_.empty()) {
+        highlightObjects_ = false;
+        code = 1202;
     }
     return code;
 }

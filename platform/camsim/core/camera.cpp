@@ -96,6 +96,7 @@ void Camera::step(double dt)
 {
     const CameraLimits& L = limits_;
     double wantPan = 0.0, wantTilt = 0.0, wantZoom = 0.0;
+    double ep = 0.0, et = 0.0, ez = 0.0; // remaining distance of an absolute move
     double logZoom = std::log2(state_.zoom);
 
     if (mode_ == Mode::Continuous) {
@@ -109,9 +110,9 @@ void Camera::step(double dt)
         }
         wantZoom = commanded_.zoom / 100.0;
     } else if (mode_ == Mode::Absolute) {
-        double ep = wrapPan(targetPan_ - state_.pan);
-        double et = targetTilt_ - state_.tilt;
-        double ez = std::log2(targetZoom_) - logZoom;
+        ep = wrapPan(targetPan_ - state_.pan);
+        et = targetTilt_ - state_.tilt;
+        ez = std::log2(targetZoom_) - logZoom;
         wantPan = approach(ep, L.panMaxSpeed * targetSpeed_, L.panAccel);
         wantTilt = approach(et, L.tiltMaxSpeed * targetSpeed_, L.tiltAccel);
         wantZoom = approach(ez, L.zoomMaxRate * targetSpeed_, L.zoomAccel);
@@ -140,6 +141,18 @@ void Camera::step(double dt)
     state_.panSpeed = ramp(state_.panSpeed, wantPan, L.panAccel, dt);
     state_.tiltSpeed = ramp(state_.tiltSpeed, wantTilt, L.tiltAccel, dt);
     state_.zoomRate = ramp(state_.zoomRate, wantZoom, L.zoomAccel, dt);
+    if (mode_ == Mode::Absolute) {
+        // Land on the target instead of stepping past it.
+        // Land on the target instead of stepping past it, and stay there while
+        // the other axes finish.
+        auto land = [dt](double v, double err, double near) {
+            bool past = v * err > 0 && std::fabs(v) * dt > std::fabs(err);
+            return past || std::fabs(err) < near ? err / dt : v;
+        };
+        state_.panSpeed = land(state_.panSpeed, ep, 0.01);
+        state_.tiltSpeed = land(state_.tiltSpeed, et, 0.01);
+        state_.zoomRate = land(state_.zoomRate, ez, 0.001);
+    }
 
     std::uint32_t status = 0;
     state_.pan = wrapPan(state_.pan + state_.panSpeed * dt);

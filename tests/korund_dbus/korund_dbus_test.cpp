@@ -417,3 +417,46 @@ TEST_F(KorundDbusWithoutImage, ImageCommandsFailWhilePanTiltZoomWork)
 }
 
 } // namespace
+
+namespace
+{
+
+// The small driver moves and zooms the simulated camera and reads it back.
+TEST(ViscaDrive, MovesZoomsAndReportsThroughInquiries)
+{
+    CamsimRig rig;
+    testsupport::ChildProcess drive(
+        {VISCA_DRIVE, "81 01 04 07 27 FF", "sleep:500", "81 01 04 07 00 FF",
+         "81 01 06 02 18 18 00 06 00 00 0F 0E 00 00 FF", "sleep:1500", "81 09 06 12 FF",
+         "81 09 04 47 FF", "81 09 00 02 FF", "82 01 04 07 02 FF", "81 01 04 07 2F FF"});
+    ASSERT_EQ(drive.waitExit(std::chrono::seconds(20)), 0) << drive.output();
+    std::string out = drive.output();
+    auto pose = rig.pose();
+    EXPECT_NEAR(pose["pan"].get<double>(), 30.0, 0.05);
+    EXPECT_NEAR(pose["tilt"].get<double>(), -10.0, 0.05);
+    EXPECT_GT(pose["zoom"].get<double>(), 1.2);
+
+    EXPECT_NE(out.find("> 81 01 04 07 27 FF\n< 90 41 FF\n< 90 51 FF\n"), std::string::npos) << out;
+    auto reply = [&](const std::string& request) {
+        auto at = out.find("> " + request + "\n< ");
+        return at == std::string::npos
+                   ? std::string()
+                   : out.substr(at + request.size() + 5, out.find('\n', at + request.size() + 5) -
+                                                             (at + request.size() + 5));
+    };
+    auto pt = reply("81 09 06 12 FF");
+    ASSERT_EQ(pt.size(), 32u) << out;
+    auto b = hex(pt);
+    int panSteps = static_cast<int16_t>((b[2] << 12) | (b[3] << 8) | (b[4] << 4) | b[5]);
+    int tiltSteps = static_cast<int16_t>((b[6] << 12) | (b[7] << 8) | (b[8] << 4) | b[9]);
+    EXPECT_NEAR(panSteps, 1536, 1);
+    EXPECT_NEAR(tiltSteps, -512, 1);
+    auto zoom = hex(reply("81 09 04 47 FF"));
+    ASSERT_EQ(zoom.size(), 7u) << out;
+    EXPECT_GT((zoom[2] << 12) | (zoom[3] << 8) | (zoom[4] << 4) | zoom[5], 0);
+    EXPECT_EQ(reply("81 09 00 02 FF"), "90 50 5A 54 5A 0C 01 00 02 FF");
+    EXPECT_NE(out.find("> 82 01 04 07 02 FF\n= pass on 82 01 04 07 02 FF\n"), std::string::npos);
+    EXPECT_NE(out.find("> 81 01 04 07 2F FF\n< 90 61 41 FF\n  result -25\n"), std::string::npos);
+}
+
+} // namespace

@@ -5,6 +5,9 @@ korund_bin="$top/build/korund/korund"
 if [ -x "$korund_bin" ]; then
   korund_visca_port=${PTZ_VISCA_PORT:-52381}
   korund_netset_port=${PTZ_VISCA_NETSET_PORT:-52380}
+  # The discovery's broadcast copy stays on this machine: a loopback port
+  # where a discovery tool may listen.
+  korund_bcast_port=${PTZ_VISCA_BROADCAST_PORT:-52390}
   # The daemon works as "ptzadm" after start-up: it must reach its files.
   chmod 755 "$run" "$CAMROOT"
   mkdir -p "$CAMROOT/etc/korund" "$CAMROOT/usr/share/ptz"
@@ -47,7 +50,7 @@ CONF
   KORUND_BIND_ADDRESS=127.0.0.1 \
   KORUND_VISCA_PORT=$korund_visca_port \
   KORUND_NETWORK_SETTINGS_PORT=$korund_netset_port \
-  KORUND_DISCOVERY_BROADCAST=127.0.0.1:$((korund_netset_port + 1)) \
+  KORUND_DISCOVERY_BROADCAST=127.0.0.1:$korund_bcast_port \
     "$korund_bin" --no-daemon --portin "$run/korund-in" --portout "$run/korund-out" &
   pids+=($!)
 
@@ -60,7 +63,7 @@ CONF
 CONF
   cat >> "$run/hints.txt" <<HINTS
 korund (VISCA): UDP 127.0.0.1:$korund_visca_port, discovery on 127.0.0.1:$korund_netset_port
-  (its broadcast copy goes to 127.0.0.1:$((korund_netset_port + 1))); serial controller side:
+  (its broadcast copy goes to 127.0.0.1:$korund_bcast_port); serial controller side:
   $run/visca-serial (next camera in a chain: $run/visca-next)
   API: curl -d '{"apiVersion":"1.0","method":"setActiveInterface","params":{"interface":"viscaOverSerial"}}' http://127.0.0.1:$port/local/korund/viscacontrol.cgi
 HINTS

@@ -1,0 +1,417 @@
+// The three feeds end to end: camsim renders a scenario, the real stand-in
+// libraries deliver it.
+#include <detfeed.h>
+#include <mbx.h>
+#include <scenefeed.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include "feeds_fixture.h"
+#include "feedwire.h"
+#include "scene.pb-c.h"
+#include "vod.pb-c.h"
+
+using namespace feedstest;
+
+namespace
+{
+
+// One person walking left to right, 20 m away, no noise: 15 fps, 100 ms.
+const char* kWalker =
+    R"({"name": "walker", "camera": {"height": 4, "pan": 0, "tilt": -5, "zoom": 1},
+  "detector": {"fps": 15, "latency_ms": 100},
+  "objects": [{"name": "p", "class": "human", "path": [{"t": 0, "x": -6, "y": 20}, {"t": 8, "x": 6, "y": 20}]}]})";
+
+struct VodFrame {
+    std::uint64_t ts = 0;
+    std::int64_t recv = 0;
+    std::vector<std::uint8_t> raw;
+    std::vector<VOD__Detection> dets;        // plain copies
+    std::vector<std::pair<int, int>> events; // action, object id
+};
+
+// DETECTION FEED
+
+struct DetSub {
+    Recorder<VodFrame> frames;
+    Recorder<int> teardowns;
+    detfeed_subscriber* h = nullptr;
+
+    static void onDetection(const uint8_t* data, size_t len, void* user)
+    {
+        VodFrame f;
+        f.recv = feedwire_monotonic_ns();
+        f.raw.assign(data, data + len);
+        VOD__Scene* s = vod__scene__unpack(nullptr, len, data);
+        ASSERT_NE(s, nullptr);
+        f.ts = s->timestamp;
+        for (size_t i = 0; i < s->n_detections; i++) {
+            VOD__Detection d = *s->detections[i];
+            d.attributes = nullptr;
+            d.feature = nullptr;
+            d.classifications = nullptr;
+            f.dets.push_back(d);
+        }
+        for (size_t i = 0; i < s->n_events; i++)
+            f.events.emplace_back(s->events[i]->action, s->events[i]->object_id);
+        vod__scene__free_unpacked(s, nullptr);
+        static_cast<DetSub*>(user)->frames.add(std::move(f));
+    }
+    static void onTeardown(void* user) { static_cast<DetSub*>(user)->teardowns.add(1); }
+
+    int subscribe(int emptyHits = 1)
+    {
+        int rc = detfeed_create(&h, this, 0, nullptr);
+        if (rc != 0)
+            return rc;
+        detfeed_set_get_detection_callback(h, onDetection);
+        detfeed_set_teardown_callback(h, onTeardown);
+        detfeed_set_receive_empty_hits(h, emptyHits);
+        return detfeed_subscribe(h);
+    }
+    ~DetSub()
+    {
+        if (h != nullptr)
+            detfeed_delete(&h);
+    }
+};
+
+TEST(FeedsLive, DetectionFeedFollowsTheScene)
+{
+    CamsimFeeds camsim(kWalker);
+
+    detfeed_det_class** classes = nullptr;
+    int n = detfeed_det_classes_get(&classes);
+    ASSERT_EQ(n, 7);
+    EXPECT_EQ(detfeed_det_class_id(classes[0]), 0);
+    EXPECT_STREQ(detfeed_det_class_name(classes[1]), "vehicle");
+    detfeed_det_classes_free(classes, n);
+    int channels = 0;
+    EXPECT_EQ(detfeed_get_nbr_channels(&channels), 0);
+    EXPECT_EQ(channels, 1);
+
+    DetSub sub;
+    ASSERT_EQ(sub.subscribe(), 0);
+    EXPECT_NE(detfeed_running(sub.h), 0);
+    ASSERT_TRUE(sub.frames.waitCount(20));
+    auto frames = sub.frames.items();
+    float lastU = -2.0f;
+    for (std::size_t i = 0; i < frames.size(); i++) {
+        const VodFrame& f = frames[i];
+        // Capture times on the 15 fps grid, delivered after the latency.
+        if (i > 0) {
+            EXPECT_EQ(f.ts - frames[i - 1].ts, 1000000000u / 15) << i;
+        }
+        EXPECT_GE(f.recv - static_cast<std::int64_t>(f.ts), 100000000) << i;
+        ASSERT_EQ(f.dets.size(), 1u) << i;
+        float u = (f.dets[0].left + f.dets[0].right) / 2;
+        EXPECT_GT(u, lastU) << i; // walking to the right
+        lastU = u;
+        EXPECT_EQ(f.dets[0].id, frames[0].dets[0].id);
+        EXPECT_EQ(f.dets[0].det_class, 0u);
+        EXPECT_GT(f.dets[0].top, f.dets[0].bottom);
+    }
+    // Capture times are CLOCK_MONOTONIC nanoseconds of the present.
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    std::int64_t nowNs = static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    EXPECT_LT(nowNs - static_cast<std::int64_t>(frames.back().ts), 5000000000);
+
+    EXPECT_EQ(detfeed_unsubscribe(sub.h), 0);
+    EXPECT_EQ(detfeed_running(sub.h), 0);
+    EXPECT_TRUE(sub.teardowns.items().empty()); // an unsubscribe is no teardown
+}
+
+TEST(FeedsLive, ProtocDecodesAFrameFromTheLibrary)
+{
+    CamsimFeeds camsim(kWalker);
+    DetSub sub;
+    ASSERT_EQ(sub.subscribe(), 0);
+    ASSERT_TRUE(sub.frames.waitCount(3));
+    VodFrame f = sub.frames.items()[2];
+    ASSERT_EQ(f.dets.size(), 1u);
+    std::string bin = camsim.dir().file("frame.bin"), txt = camsim.dir().file("frame.txt");
+    std::ofstream(bin, std::ios::binary)
+        .write(reinterpret_cast<const char*>(f.raw.data()),
+               static_cast<std::streamsize>(f.raw.size()));
+    std::string cmd = std::string(PROTOC) + " --decode=VOD.Scene -I " + PROTO_DIR +
+                      " vod.proto < " + bin + " > " + txt;
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::string text = testsupport::readFile(txt);
+    EXPECT_NE(text.find("timestamp: " + std::to_string(f.ts)), std::string::npos) << text;
+    EXPECT_NE(text.find("id: " + std::to_string(f.dets[0].id)), std::string::npos) << text;
+    EXPECT_NE(text.find("score: " + std::to_string(f.dets[0].score)), std::string::npos) << text;
+}
+
+TEST(FeedsLive, EmptyFramesOnlyWhenAskedFor)
+{
+    CamsimFeeds camsim(R"({"name": "empty", "detector": {"fps": 20}})");
+    DetSub quiet;
+    ASSERT_EQ(quiet.subscribe(0), 0);
+    DetSub all;
+    ASSERT_EQ(all.subscribe(1), 0);
+    ASSERT_TRUE(all.frames.waitCount(10));
+    for (const auto& f : all.frames.items())
+        EXPECT_TRUE(f.dets.empty());
+    EXPECT_EQ(quiet.frames.size(), 0u);
+    // Switching it on while subscribed takes effect at once.
+    detfeed_set_receive_empty_hits(quiet.h, 1);
+    EXPECT_TRUE(quiet.frames.waitCount(3));
+}
+
+TEST(FeedsLive, TrackDeletedWhenTheObjectLeaves)
+{
+    // Out of the picture to the east after about 2 s; deleted 0.5 s later.
+    CamsimFeeds camsim(R"({"detector": {"fps": 20, "track_timeout": 0.5}, "camera": {"tilt": -5},
+        "objects": [{"path": [{"t": 0, "x": 8, "y": 15}, {"t": 2, "x": 16, "y": 15}]}]})");
+    DetSub sub;
+    ASSERT_EQ(sub.subscribe(), 0);
+    ASSERT_TRUE(sub.frames.waitFor([](const VodFrame& f) { return !f.events.empty(); }));
+    auto frames = sub.frames.items();
+    int id = -1;
+    for (const auto& f : frames) {
+        if (!f.dets.empty())
+            id = static_cast<int>(f.dets[0].id);
+        if (!f.events.empty()) {
+            EXPECT_EQ(f.events[0].first, VOD__EVENT_ACTION__EVENT_DELETE);
+            EXPECT_EQ(f.events[0].second, id);
+            EXPECT_TRUE(f.dets.empty());
+        }
+    }
+    EXPECT_GE(id, 0);
+}
+
+// SCENE FEED
+
+struct SceneMsg {
+    std::uint32_t word = 0;
+    std::size_t size = 0;
+    bool hasTime = false;
+    std::uint64_t time = 0;
+    std::vector<std::uint32_t> ids;
+    std::vector<float> lefts;
+};
+
+Recorder<SceneMsg>* gScene = nullptr;
+Recorder<int>* gSceneConn = nullptr; // +1 connect, -1 disconnect
+
+void onSceneMessage(uint8_t* buf)
+{
+    SceneMsg m;
+    m.word = feedwire_get_u32(buf);
+    Scene__Scene* s = scene__scene__unpack(nullptr, m.word - 4, buf + 4);
+    std::free(buf);
+    ASSERT_NE(s, nullptr);
+    m.hasTime = s->time_opt_case == SCENE__SCENE__TIME_OPT_TIME;
+    m.time = s->time;
+    for (size_t i = 0; i < s->n_objects; i++) {
+        m.ids.push_back(s->objects[i]->id);
+        if (s->objects[i]->bounding_box_opt_case == SCENE__OBJECT__BOUNDING_BOX_OPT_BOUNDING_BOX)
+            m.lefts.push_back(s->objects[i]->bounding_box->left);
+    }
+    scene__scene__free_unpacked(s, nullptr);
+    gScene->add(m);
+}
+void onSceneConnect(void*)
+{
+    gSceneConn->add(1);
+}
+void onSceneDisconnect(void*)
+{
+    gSceneConn->add(-1);
+}
+
+scenefeed_subscriber* sceneSubscribe(bool reconnect)
+{
+    scenefeed_subscriber* h = scenefeed_create(0, SCENEFEED_FORMAT_FRAMED_PROTOBUF, nullptr);
+    if (h == nullptr)
+        return nullptr;
+    scenefeed_set_on_connect_callback(h, onSceneConnect);
+    scenefeed_set_on_disconnect_callback(h, onSceneDisconnect);
+    scenefeed_set_on_message_arrived_callback(h, onSceneMessage);
+    scenefeed_set_velocity_enabled(h);
+    scenefeed_set_bounding_box_enabled(h);
+    scenefeed_set_low_confident_enabled(h);
+    scenefeed_set_reconnect(h, reconnect ? 1 : 0);
+    if (scenefeed_subscribe(h) != 0) {
+        scenefeed_delete(h);
+        return nullptr;
+    }
+    return h;
+}
+
+// ANALYTICS TOPIC
+
+struct MbxMsg {
+    std::int64_t sec = 0;
+    long nsec = 0;
+    std::string payload;
+};
+Recorder<MbxMsg>* gMbx = nullptr;
+Recorder<int>* gMbxErrors = nullptr;
+
+void onMbxMessage(const mbx_message* m, void*)
+{
+    const timespec* ts = mbx_message_get_timestamp(m);
+    const mbx_payload* p = mbx_message_get_payload(m);
+    ASSERT_NE(ts, nullptr);
+    ASSERT_NE(p, nullptr);
+    gMbx->add({ts->tv_sec, ts->tv_nsec, std::string(p->data, p->size)});
+}
+void onMbxError(const mbx_error* e, void*)
+{
+    gMbxErrors->add(e->code);
+}
+
+struct Feeds : ::testing::Test {
+    Recorder<SceneMsg> scene;
+    Recorder<int> sceneConn;
+    Recorder<MbxMsg> mbx;
+    Recorder<int> mbxErrors;
+    void SetUp() override
+    {
+        gScene = &scene;
+        gSceneConn = &sceneConn;
+        gMbx = &mbx;
+        gMbxErrors = &mbxErrors;
+    }
+};
+
+TEST_F(Feeds, SceneFeedDeliversLengthFramedScenes)
+{
+    CamsimFeeds camsim(kWalker);
+    scenefeed_subscriber* h = sceneSubscribe(false);
+    ASSERT_NE(h, nullptr);
+    ASSERT_TRUE(sceneConn.waitCount(1));
+    ASSERT_TRUE(scene.waitCount(10));
+    auto msgs = scene.items();
+    for (std::size_t i = 0; i < msgs.size(); i++) {
+        EXPECT_TRUE(msgs[i].hasTime);
+        ASSERT_EQ(msgs[i].ids.size(), 1u);
+        ASSERT_EQ(msgs[i].lefts.size(), 1u);
+        if (i > 0) {
+            EXPECT_EQ(msgs[i].time - msgs[i - 1].time, 1000000000u / 15);
+            EXPECT_GT(msgs[i].lefts[0], msgs[i - 1].lefts[0]);
+        }
+    }
+    EXPECT_EQ(scenefeed_unsubscribe(h), 0);
+    EXPECT_EQ(scenefeed_delete(h), 0);
+    EXPECT_EQ(sceneConn.items().back(), -1);
+}
+
+TEST_F(Feeds, AnalyticsTopicCarriesObservations)
+{
+    CamsimFeeds camsim(kWalker);
+    mbx_error* err = nullptr;
+    mbx_connection* conn = mbx_connection_create(onMbxError, nullptr, &err);
+    ASSERT_NE(conn, nullptr);
+    mbx_subscriber_config* cfg = mbx_subscriber_config_create(
+        "com.zeto.analytics_scene_description.v0.beta", "1", onMbxMessage, nullptr, &err);
+    ASSERT_NE(cfg, nullptr);
+    mbx_subscriber* sub = mbx_subscriber_create_async(conn, cfg, nullptr, nullptr, &err);
+    mbx_subscriber_config_destroy(&cfg);
+    ASSERT_NE(sub, nullptr);
+    // Another source (channel) gets nothing.
+    cfg = mbx_subscriber_config_create("com.zeto.analytics_scene_description.v0.beta", "2",
+                                       onMbxMessage, reinterpret_cast<void*>(1), &err);
+    mbx_subscriber* other = mbx_subscriber_create_async(conn, cfg, nullptr, nullptr, &err);
+    mbx_subscriber_config_destroy(&cfg);
+
+    ASSERT_TRUE(mbx.waitCount(5));
+    for (const MbxMsg& m : mbx.items()) {
+        EXPECT_LT(m.nsec, 1000000000);
+        auto j = nlohmann::json::parse(m.payload);
+        auto& obs = j["frame"]["observations"];
+        ASSERT_EQ(obs.size(), 1u);
+        EXPECT_EQ(obs[0]["class"]["type"], "Human");
+        EXPECT_TRUE(obs[0]["track_id"].is_string());
+        double left = obs[0]["bounding_box"]["left"], right = obs[0]["bounding_box"]["right"];
+        EXPECT_LT(left, right);
+        EXPECT_GE(left, 0.0);
+        EXPECT_LE(right, 1.0);
+    }
+    mbx_subscriber_destroy(&other);
+    mbx_subscriber_destroy(&sub);
+    mbx_connection_destroy(&conn);
+    EXPECT_TRUE(mbxErrors.items().empty());
+}
+
+TEST_F(Feeds, CamsimRestartTearsDownAndFeedsComeBack)
+{
+    CamsimFeeds camsim(kWalker);
+    DetSub det;
+    ASSERT_EQ(det.subscribe(), 0);
+    scenefeed_subscriber* sh = sceneSubscribe(true);
+    ASSERT_NE(sh, nullptr);
+    mbx_error* err = nullptr;
+    mbx_connection* conn = mbx_connection_create(onMbxError, nullptr, &err);
+    ASSERT_NE(conn, nullptr);
+    mbx_subscriber_config* cfg = mbx_subscriber_config_create(
+        "com.zeto.analytics_scene_description.v0.beta", "1", onMbxMessage, nullptr, &err);
+    mbx_subscriber* msub = mbx_subscriber_create_async(conn, cfg, nullptr, nullptr, &err);
+    mbx_subscriber_config_destroy(&cfg);
+    ASSERT_NE(msub, nullptr);
+    ASSERT_TRUE(det.frames.waitCount(3));
+    ASSERT_TRUE(scene.waitCount(3));
+    ASSERT_TRUE(mbx.waitCount(3));
+
+    camsim.stop();
+    // Every subscriber hears of it through its own callback.
+    ASSERT_TRUE(det.teardowns.waitCount(1));
+    EXPECT_EQ(detfeed_running(det.h), 0);
+    ASSERT_TRUE(sceneConn.waitFor([](int v) { return v == -1; }));
+    ASSERT_TRUE(mbxErrors.waitCount(1));
+    EXPECT_EQ(mbxErrors.items()[0], MBX_ERROR_CONNECTION_LOST);
+    // With the camera gone a new detection subscription learns nothing.
+    detfeed_det_class** classes = nullptr;
+    EXPECT_LT(detfeed_det_classes_get(&classes), 0);
+    EXPECT_EQ(classes, nullptr);
+
+    scene.clear();
+    mbx.clear();
+    camsim.start();
+    // The scene feed and the broker come back by themselves...
+    EXPECT_TRUE(scene.waitCount(3));
+    EXPECT_TRUE(mbx.waitCount(3));
+    EXPECT_EQ(sceneConn.items().back(), 1);
+    // ... and the detection feed after a new subscription.
+    EXPECT_EQ(detfeed_delete(&det.h), 0);
+    det.frames.clear();
+    ASSERT_EQ(det.subscribe(), 0);
+    EXPECT_TRUE(det.frames.waitCount(3));
+
+    mbx_subscriber_destroy(&msub);
+    mbx_connection_destroy(&conn);
+    scenefeed_delete(sh);
+}
+
+TEST_F(Feeds, SubscribingWithoutCamsim)
+{
+    testsupport::TempDir dir("nocam");
+    setenv("CAMROOT", dir.path().c_str(), 1);
+    // Detection feed: subscribe succeeds, the teardown callback says the feed is gone.
+    DetSub det;
+    ASSERT_EQ(det.subscribe(), 0);
+    EXPECT_TRUE(det.teardowns.waitCount(1));
+    EXPECT_EQ(detfeed_running(det.h), 0);
+    // Scene feed without reconnection refuses; with it, it keeps trying.
+    EXPECT_EQ(sceneSubscribe(false), nullptr);
+    scenefeed_subscriber* h = sceneSubscribe(true);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(scenefeed_delete(h), 0);
+    // Broker: the connection fails with an error object.
+    mbx_error* err = nullptr;
+    EXPECT_EQ(mbx_connection_create(onMbxError, nullptr, &err), nullptr);
+    ASSERT_NE(err, nullptr);
+    EXPECT_EQ(err->code, MBX_ERROR_CONNECTION_FAILED);
+    mbx_error_destroy(&err);
+    EXPECT_EQ(err, nullptr);
+    unsetenv("CAMROOT");
+}
+
+} // namespace

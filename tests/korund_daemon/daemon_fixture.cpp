@@ -195,23 +195,56 @@ KorundRig::KorundRig(const std::string& config, bool serial, bool ip, bool debug
     startDaemon();
 }
 
-void KorundRig::startDaemon()
+std::vector<std::string> KorundRig::daemonArgs() const
 {
-    korund_.reset();
     std::vector<std::string> argv = {KORUND,          "-n",        "--portin",
                                      in_.slaveName(), "--portout", out_.slaveName()};
     if (debug_)
         argv.push_back("-d");
-    korund_ = std::make_unique<ChildProcess>(
-        argv, std::map<std::string, std::string>{
-                  {"CAMROOT", root()},
-                  {"KORUND_BIND_ADDRESS", "127.0.0.1"},
-                  {"KORUND_VISCA_PORT", std::to_string(viscaPort_)},
-                  {"KORUND_NETWORK_SETTINGS_PORT", std::to_string(netsetPort_)},
-                  {"KORUND_DISCOVERY_BROADCAST", "127.0.0.1:" + std::to_string(broadcast_.port())},
-              });
+    return argv;
+}
+
+std::map<std::string, std::string> KorundRig::daemonEnv() const
+{
+    return {
+        {"CAMROOT", root()},
+        {"KORUND_BIND_ADDRESS", "127.0.0.1"},
+        {"KORUND_VISCA_PORT", std::to_string(viscaPort_)},
+        {"KORUND_NETWORK_SETTINGS_PORT", std::to_string(netsetPort_)},
+        {"KORUND_DISCOVERY_BROADCAST", "127.0.0.1:" + std::to_string(broadcast_.port())},
+    };
+}
+
+void KorundRig::startDaemon()
+{
+    korund_.reset();
+    korund_ = std::make_unique<ChildProcess>(daemonArgs(), daemonEnv());
     if (!korund_->waitForOutput("Service up and running", 15s))
         throw std::runtime_error("korund did not start: " + korund_->output());
+}
+
+void KorundRig::startSocketActivated()
+{
+    korund_.reset();
+    std::string socket = root() + "/run/korund/transfer";
+    std::filesystem::create_directories(root() + "/run/korund");
+    std::vector<std::string> argv = {"/usr/bin/systemd-socket-activate", "--datagram", "-l",
+                                     socket};
+    // The activator hands its children only the variables named here.
+    auto env = daemonEnv();
+    env["DBUS_SYSTEM_BUS_ADDRESS"] = bus_->address();
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+        if (const char* value = getenv(name))
+            env[name] = value;
+    for (const auto& [name, value] : env) {
+        argv.push_back("-E");
+        argv.push_back(name + "=" + value);
+    }
+    auto args = daemonArgs();
+    argv.insert(argv.end(), args.begin(), args.end());
+    korund_ = std::make_unique<ChildProcess>(argv);
+    if (!korund_->waitForOutput("Listening on", 10s))
+        throw std::runtime_error("systemd-socket-activate did not listen: " + korund_->output());
 }
 
 KorundRig::~KorundRig()

@@ -77,6 +77,9 @@ public:
 
     // Starts korund (again); waits for "Service up and running".
     void startDaemon();
+    // Starts korund through systemd-socket-activate, which holds the transfer
+    // socket and runs the daemon when the first request arrives.
+    void startSocketActivated();
 
 private:
     testsupport::TempDir dir_{"korund-it"};
@@ -91,6 +94,9 @@ private:
     int netsetPort_ = 0;
     std::string prodNbr_;
     bool debug_ = true;
+
+    std::vector<std::string> daemonArgs() const;
+    std::map<std::string, std::string> daemonEnv() const;
 };
 
 // uid of the running process `pid` (from /proc), -1 when unknown.

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -218,6 +219,10 @@ TEST(KorundUdp, CommandsInquiriesAndControl)
         },
         15s);
     EXPECT_TRUE(reached) << pt.first << " " << pt.second;
+
+    int status = rig.daemon().stop(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << rig.daemon().output();
+    EXPECT_NE(rig.daemon().output().find("korund: exiting"), std::string::npos);
 }
 
 std::string text(const Bytes& b)
@@ -330,6 +335,19 @@ TEST(KorundLifecycle, BadConfigurationIsRestoredAndDisabledDaemonExits)
     ASSERT_NE(status, -1) << "a disabled daemon ends itself";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_NE(rig.daemon().output().find("Service not enabled, terminating"), std::string::npos);
+}
+
+TEST(KorundLifecycle, TakesTheTransferSocketFromTheServiceManager)
+{
+    KorundRig rig(kIpConfig);
+    rig.daemon().stop(SIGTERM);
+    rig.startSocketActivated();
+    json r = call(rig, "getActiveInterface");
+    EXPECT_EQ(r["data"]["interface"], "viscaOverIP") << r.dump() << rig.daemon().output();
+    EXPECT_TRUE(rig.daemon().waitForOutput("Service up and running"));
+    UdpPeer peer;
+    peer.sendTo(rig.viscaPort(), ipFrame(3, kZoomStop));
+    EXPECT_EQ(peer.receive(), ipReply(3, kAck));
 }
 
 TEST(KorundLifecycle, DisablingThroughTheApiEndsTheDaemon)

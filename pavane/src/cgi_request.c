@@ -63,8 +63,10 @@ static int check_version(const char* requested)
 /* The optional port "id" of `params` into *port (-1 when absent). */
 static int read_port(json_t* params, gboolean required, int* port)
 {
-    json_t* id = params != NULL ? json_object_get(params, "id") : NULL;
     *port = -1;
+    if (params != NULL && !json_is_object(params))
+        return VIDEO_OUTPUT_ERROR_PARAMETER_VALUE;
+    json_t* id = params != NULL ? json_object_get(params, "id") : NULL;
     if (id == NULL)
         return required ? VIDEO_OUTPUT_ERROR_PARAMETER_MISSING : VIDEO_OUTPUT_SUCCESS;
     if (!json_is_integer(id))
@@ -354,9 +356,6 @@ static int pavane_answer(json_t* request, json_t* reply)
         if (result != VIDEO_OUTPUT_SUCCESS)
             return result;
     }
-    if (params != NULL && !json_is_object(params))
-        return VIDEO_OUTPUT_ERROR_PARAMETER_VALUE;
-
     for (size_t i = 0; i < G_N_ELEMENTS(pavane_methods); ++i) {
         if (strcmp(pavane_methods[i].name, method) != 0)
             continue;

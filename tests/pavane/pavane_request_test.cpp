@@ -120,6 +120,9 @@ TEST_F(PavaneRequest, EchoesOnlyStringEnvelopeMembers)
     EXPECT_FALSE(reply.contains("context"));
     EXPECT_EQ(reply["apiVersion"], "1.0");
     EXPECT_TRUE(reply.contains("data"));
+    // Methods without parameters ignore whatever "params" holds.
+    EXPECT_TRUE(body(answer(R"(videooutput2.cgi {"method":"getSupportedVersions","params":[1]})"))
+                    .contains("data"));
     json noMethod = body(answer(R"(videooutput2.cgi {"apiVersion":"1.0","context":"c"})"));
     EXPECT_EQ(noMethod, json::parse(R"({"apiVersion":"1.0","context":"c","error":
                                       {"code":2103,"message":"Required parameter missing"}})"));

@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
@@ -17,6 +18,43 @@
 
 namespace quillon
 {
+
+namespace
+{
+
+/*
+ * A listening Unix socket at `path`, like FCGX_OpenSocket does it, but
+ * reporting failure: libfcgi ends the whole process when bind or listen
+ * fails. A stale socket left by an earlier run is replaced; any other file at
+ * the path is left alone. "host:port" names still go to libfcgi.
+ */
+int openSocket(const std::string& path, int backlog)
+{
+    if (path.empty())
+        return -1;
+    if (path[0] != '/' && path.find(':') != std::string::npos)
+        return FCGX_OpenSocket(path.c_str(), backlog);
+    struct sockaddr_un address {
+    };
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return -1;
+    path.copy(address.sun_path, path.size());
+    struct stat existing;
+    if (lstat(path.c_str(), &existing) == 0 && S_ISSOCK(existing.st_mode))
+        unlink(path.c_str());
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    if (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, backlog) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
 
 CGI::CGI(std::string name) : socketName(std::move(name))
 {
@@ -63,7 +101,7 @@ bool CGI::init(int backlog, std::function<void(CGIRequest&)> handler)
             fd = SD_LISTEN_FDS_START;
         } else {
             ownsSocket = true;
-            fd = FCGX_OpenSocket(socketName.c_str(), backlog);
+            fd = openSocket(socketName, backlog);
             if (fd == -1)
                 throw std::runtime_error("Could not open the FCGX socket");
             if (chmod(socketName.c_str(), 0777) == -1)
@@ -91,8 +129,10 @@ bool CGI::waitForConnection(int listenFd)
             return false;
         struct pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
         int ready = poll(fds, wakeFd >= 0 ? 2 : 1, -1);
+        // libfcgi catches SIGTERM and SIGUSR1 to end its accept loop; let
+        // FCGX_Accept_r see that rather than waiting on.
         if (ready < 0 && errno == EINTR)
-            continue;
+            return !stopping;
         if (ready < 0 || stopping)
             return false;
         if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))

@@ -1,0 +1,32 @@
+# quillon, the auto-tracking daemon: its FastCGI socket in the run directory,
+# its settings under $CAMROOT/etc/quillon, its log lines on the terminal.
+# Sourced by tools/run-camera.sh after camsim and before lighttpd starts.
+quillon_bin="$top/build/quillon/core/quillon"
+if [ -x "$quillon_bin" ]; then
+  quillon_sock="$run/quillon.sock"
+  mkdir -p "$CAMROOT/etc/quillon"
+  # Without "active": true the daemon idles out 10 s after start; start it
+  # active so there is something to talk to (setApplicationSettings with
+  # active false then ends it 10 s later).
+  if [ ! -e "$CAMROOT/etc/quillon/application.conf" ]; then
+    echo '{ "service": { "active": true, "version": "2.6.39+maint+1" } }' \
+      > "$CAMROOT/etc/quillon/application.conf"
+  fi
+  QUILLON_LOG_STDERR=1 FCGI_SOCKET_NAME="$quillon_sock" "$quillon_bin" &
+  pids+=($!)
+  for _ in $(seq 50); do [ -S "$quillon_sock" ] && break; sleep 0.1; done
+
+  cat > "$run/lighttpd.d/20-quillon.conf" <<CONF
+\$HTTP["url"] =~ "^/local/quillon/" {
+  fastcgi.server = ( ".cgi" => (( "socket" => "$quillon_sock", "check-local" => "disable" )),
+                     ".fcgi" => (( "socket" => "$quillon_sock", "check-local" => "disable" )) )
+}
+CONF
+  cat >> "$run/hints.txt" <<HINTS
+quillon JSON API: http://127.0.0.1:$port/local/quillon/admin.cgi (also operator.cgi, settings.fcgi)
+  curl -s -d '{"method":"getSupportedVersions","params":{}}' http://127.0.0.1:$port/local/quillon/operator.cgi
+  curl -s -d '{"method":"setAutotrackingSettings","params":{"minObjectLifespan":{"time":3,"enabled":true}}}' http://127.0.0.1:$port/local/quillon/admin.cgi
+  curl -s -d '{"method":"setApplicationSettings","params":{"service":{"active":false}}}' http://127.0.0.1:$port/local/quillon/admin.cgi   (quillon exits 10 s later)
+  quillon settings files: $CAMROOT/etc/quillon/
+HINTS
+fi

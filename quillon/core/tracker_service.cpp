@@ -90,6 +90,12 @@ void TrackerService::prepareToShutdown()
         eventListener->prepareToShutdown();
 }
 
+bool TrackerService::hasTracker() const
+{
+    std::lock_guard<std::mutex> guard(trackingLock);
+    return tracker != nullptr && confirmation != nullptr;
+}
+
 void TrackerService::startTracking()
 {
     tracker = std::make_shared<Tracker>(debug);

@@ -40,7 +40,8 @@ public:
     void prepareToShutdown() override;
 
     bool trackingEnabled() const { return enabled; }
-    bool hasTracker() const { return tracker != nullptr; }
+    // Whether the Tracker and VisualConfirmationHandler exist (tracking on).
+    bool hasTracker() const;
 
 private:
     void startTracking();
@@ -49,7 +50,7 @@ private:
     void idleCheck();
     void loadSettings();
 
-    std::mutex trackingLock; // tracking switches: bus thread vs. shutdown path
+    mutable std::mutex trackingLock; // tracking switches: bus thread vs. shutdown path
     bool shuttingDown = false;
     std::function<void(CGIHandler*)> onIdle;
     CGIHandler* cgiHandler;

@@ -29,7 +29,9 @@ class PavaneWeb : public ::testing::Test
 protected:
     void start(const std::string& variant, bool fatalWarnings = true)
     {
-        std::map<std::string, std::string> env = {{"CAMROOT", dir_.path() + "/root"}};
+        // ZOLOG_ECHO: log lines reach the output even where syslog runs.
+        std::map<std::string, std::string> env = {{"CAMROOT", dir_.path() + "/root"},
+                                                  {"ZOLOG_ECHO", "1"}};
         if (fatalWarnings)
             env["G_DEBUG"] = "fatal-warnings";
         host_ = std::make_unique<ChildProcess>(std::vector<std::string>{PAVANE_TEST_HOST, variant},

@@ -40,6 +40,8 @@ protected:
         socket_ = dir_.path() + "/root/run/pavane/transfer";
         dir_.write("web/www/local/pavane/videooutput2.cgi", "socket " + socket_ + "\n");
         dir_.write("web/www/local/pavane/other.cgi", "socket " + socket_ + "\n");
+        dir_.write("web/www/local/pavane/fixed.cgi", "#!/ignored\n# measuring only\nfixed-reply\n");
+        dir_.write("web/www/local/pavane/broken.cgi", "sockets nowhere\n");
         web_ = std::make_unique<Lighttpd>(dir_.path() + "/web",
                                           "$HTTP[\"url\"] =~ \"^/local/pavane/\" {\n"
                                           "  cgi.assign = ( \".cgi\" => \"" CGIRELAY "\" )\n"
@@ -303,6 +305,15 @@ TEST_F(PavaneWeb, RelayRefusesWhatItCannotDeliver)
     EXPECT_EQ(post(big).status, 413);
     host_->stop();
     EXPECT_EQ(post(R"({"apiVersion":"1.0","method":"getOutputs"})").status, 503);
+}
+
+TEST_F(PavaneWeb, RelayFilesSelectTheAnswer)
+{
+    start("full");
+    HttpReply fixed = post("{}", "fixed.cgi");
+    EXPECT_EQ(fixed.status, 200);
+    EXPECT_EQ(json::parse(fixed.body)["method"], "fixed");
+    EXPECT_EQ(post("{}", "broken.cgi").status, 500);
 }
 
 } // namespace

@@ -74,14 +74,19 @@ TEST(PositionHistory, RefusesTimesBeforeTheFirstSample)
     EXPECT_FALSE(h.at(4'999'999, sample(5'100'000, 1)));
 }
 
-TEST(PositionHistory, ThinsSamplesUnlessForced)
+TEST(PositionHistory, BurstsOfSamplesDoNotGrowTheCache)
 {
     PositionHistory h(10'000'000, 1000);
     h.record(sample(0, 0));
-    h.record(sample(500, 1));
-    EXPECT_EQ(h.size(), 1u);
-    h.record(sample(600, 1), true);
+    h.record(sample(1000, 1));
+    h.record(sample(1500, 2)); // too close: dropped
     EXPECT_EQ(h.size(), 2u);
+    for (long long t = 1010; t < 2000; t += 10)
+        h.record(sample(t, static_cast<double>(t) / 1000.0), true); // forced: replaces
+    EXPECT_EQ(h.size(), 2u);
+    auto s = h.at(1990, sample(1990, 1.99));
+    ASSERT_TRUE(s);
+    EXPECT_NEAR(s->pan, 1.99, 1e-9);
     h.record(sample(100, 5)); // older than the newest: ignored
     EXPECT_EQ(h.size(), 2u);
 }

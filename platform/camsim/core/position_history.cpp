@@ -57,8 +57,13 @@ void PositionHistory::record(const CameraState& state, bool force)
             samples_.back() = state;
             return;
         }
-        if (!force && state.timeUs - last < minSpacingUs_)
+        if (state.timeUs - last < minSpacingUs_) {
+            // Bursts of commands must not grow the cache: a forced sample
+            // takes the newest one's place instead.
+            if (force && samples_.size() > 1)
+                samples_.back() = state;
             return;
+        }
     }
     samples_.push_back(state);
     // Keep one sample at or before the window start so its edge interpolates.

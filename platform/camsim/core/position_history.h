@@ -18,9 +18,11 @@ class PositionHistory
 public:
     explicit PositionHistory(long long windowUs = 10'000'000, long long minSpacingUs = 1000);
 
-    // Appends a sample. Samples closer than the minimum spacing to the newest
-    // one are dropped unless `force` is set; samples older than the newest one
-    // are ignored. Samples that fell out of the window are discarded.
+    // Appends a sample. A sample closer than the minimum spacing to the newest
+    // one is dropped, or with `force` replaces it (commands keep their corner
+    // of the pose curve without growing the cache); samples older than the
+    // newest one are ignored. Samples that fell out of the window are
+    // discarded.
     void record(const CameraState& state, bool force = false);
 
     // The pose at `tUs`; `now` is the current state (not necessarily recorded)

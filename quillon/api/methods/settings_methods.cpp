@@ -37,13 +37,16 @@ namespace
 
 int getApplicationSettings(json_object*, json_object** result)
 {
+    auto& file = applicationSettingsFile();
+    std::lock_guard<std::mutex> hold(settingsMutex());
     *result = json_object_new_object();
-    return applicationSettingsFile().settings().toJson(*result, kToApi);
+    return file.settings().toJson(*result, kToApi);
 }
 
 int setApplicationSettings(json_object* params, json_object**)
 {
     auto& file = applicationSettingsFile();
+    std::lock_guard<std::mutex> hold(settingsMutex());
     ApplicationSettings copy = file.settings();
     int code = copy.fromJson(params, kFromApi, nullptr);
     if (code != 0)
@@ -55,12 +58,15 @@ int setApplicationSettings(json_object* params, json_object**)
 
 int getAutotrackingSettings(json_object*, json_object** result)
 {
+    auto& file = trackerSettingsFile();
+    std::lock_guard<std::mutex> hold(settingsMutex());
     *result = json_object_new_object();
-    return trackerSettingsFile().settings().toJson(*result, kToApi);
+    return file.settings().toJson(*result, kToApi);
 }
 
 template <typename T> int setChildren(SettingsFile<T>& file, json_object* params)
 {
+    std::lock_guard<std::mutex> hold(settingsMutex());
     int code = applySettingsChange(file.settings(), params);
     if (code == 0)
         file.save();

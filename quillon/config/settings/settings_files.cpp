@@ -21,10 +21,17 @@ SettingsFile<ProductSettings>& productSettingsFile()
     return file;
 }
 
+std::mutex& settingsMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 void publishAll()
 {
     auto& tracker = trackerSettingsFile();
     auto& product = productSettingsFile();
+    std::lock_guard<std::mutex> hold(settingsMutex());
     tracker.settings().publish();
     product.settings().publish();
 }

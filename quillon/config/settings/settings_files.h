@@ -1,5 +1,7 @@
 #pragma once
 
+#include <mutex>
+
 #include "quillon/config/settings/application_settings.h"
 #include "quillon/config/settings/product_settings.h"
 #include "quillon/config/settings/settings_file.h"
@@ -13,6 +15,12 @@ namespace quillon
 SettingsFile<ApplicationSettings>& applicationSettingsFile(); // "application.conf"
 SettingsFile<TrackerSettings>& trackerSettingsFile();         // "settings.conf"
 SettingsFile<ProductSettings>& productSettingsFile();         // "product.conf"
+
+// Held while the JSON API changes or reads the records and while publishAll
+// reads them, so that a change on the API thread and a publish on the bus
+// thread never overlap. Other threads that read record values take it too.
+// Loading a holder does not take it.
+std::mutex& settingsMutex();
 
 // Publishes the current tracker settings, then the product settings (loading
 // each on first use), so that newly created receivers get the configuration.

@@ -77,6 +77,22 @@ int visca_parser_length_extended(const guint8* packet, gsize length);
 int visca_extended_tally_parser(const guint8* packet, gsize length);
 
 /*
+ * Inquiry sub-parsers of visca_inq_parser(): each builds its newly allocated
+ * reply (header 50 ... FF) or returns a negative code.
+ */
+int visca_inq_version_parser(guint8** reply, gsize* reply_length);
+int visca_inq_power_parser(guint8** reply, gsize* reply_length);
+int visca_inq_back_light_parser(guint8** reply, gsize* reply_length);
+int visca_inq_white_balance_parser(guint8** reply, gsize* reply_length);
+int visca_inq_focus_auto_focus_parser(guint8** reply, gsize* reply_length);
+int visca_inq_auto_exposure_parser(guint8** reply, gsize* reply_length);
+int visca_inq_spot_light_parser(guint8** reply, gsize* reply_length);
+int visca_inq_exposure_comp_parser(guint8** reply, gsize* reply_length);
+int visca_inq_zoom_parser(guint8** reply, gsize* reply_length);
+int visca_inq_menu_display_parser(guint8** reply, gsize* reply_length);
+int visca_inq_pantilt_drive_position_parser(guint8** reply, gsize* reply_length);
+
+/*
  * Table stepping of the relative shutter, iris and gain commands.
  * Direction: 0x02 up, 0x03 down.
  */

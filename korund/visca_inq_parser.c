@@ -40,7 +40,7 @@ static void put_nibbles(guint8* out, guint value)
 
 /* SUB-PARSERS */
 
-static int visca_inq_version_parser(guint8** reply, gsize* reply_length)
+int visca_inq_version_parser(guint8** reply, gsize* reply_length)
 {
     LOG_NAME();
     guint8* r = g_try_malloc(VISCA_VERSION_LEN);
@@ -62,7 +62,7 @@ static int boolean_reply(int proxy, const char* property, guint8** reply, gsize*
     return reply_byte(on ? 0x02 : 0x03, reply, reply_length);
 }
 
-static int visca_inq_white_balance_parser(guint8** reply, gsize* reply_length)
+int visca_inq_white_balance_parser(guint8** reply, gsize* reply_length)
 {
     LOG_NAME();
     static const char* const modes[] = {"auto", "fixed_indoor", "fixed_outdoor1",
@@ -96,7 +96,7 @@ static int read_yes(const char* property, gboolean* yes)
     return ret;
 }
 
-static int visca_inq_auto_exposure_parser(guint8** reply, gsize* reply_length)
+int visca_inq_auto_exposure_parser(guint8** reply, gsize* reply_length)
 {
     LOG_NAME();
     gboolean shutter, gain, iris;
@@ -123,7 +123,7 @@ static int visca_inq_auto_exposure_parser(guint8** reply, gsize* reply_length)
     return reply_byte(mode, reply, reply_length);
 }
 
-static int visca_inq_zoom_parser(guint8** reply, gsize* reply_length)
+int visca_inq_zoom_parser(guint8** reply, gsize* reply_length)
 {
     LOG_NAME();
     ViscaPosition pos;
@@ -159,7 +159,7 @@ static guint angle_to_steps(double angle)
     return (guint)(gint16)(int)steps & 0xFFFFu;
 }
 
-static int visca_inq_pantilt_drive_position_parser(guint8** reply, gsize* reply_length)
+int visca_inq_pantilt_drive_position_parser(guint8** reply, gsize* reply_length)
 {
     LOG_NAME();
     ViscaPosition pos;
@@ -175,27 +175,61 @@ static int visca_inq_pantilt_drive_position_parser(guint8** reply, gsize* reply_
     return make_reply(payload, sizeof payload, reply, reply_length);
 }
 
+int visca_inq_power_parser(guint8** reply, gsize* reply_length)
+{
+    LOG_NAME();
+    return reply_byte(0x02, reply, reply_length); /* always on */
+}
+
+int visca_inq_back_light_parser(guint8** reply, gsize* reply_length)
+{
+    LOG_NAME();
+    return boolean_reply(VISCA_PROXY_PTZ_DRIVER, "VariousBackLight", reply, reply_length);
+}
+
+int visca_inq_focus_auto_focus_parser(guint8** reply, gsize* reply_length)
+{
+    LOG_NAME();
+    return boolean_reply(VISCA_PROXY_PTZ_DRIVER, "VariousAutoFocus", reply, reply_length);
+}
+
+int visca_inq_spot_light_parser(guint8** reply, gsize* reply_length)
+{
+    LOG_NAME();
+    return reply_byte(0x03, reply, reply_length);
+}
+
+int visca_inq_exposure_comp_parser(guint8** reply, gsize* reply_length)
+{
+    LOG_NAME();
+    return reply_byte(0x03, reply, reply_length);
+}
+
+int visca_inq_menu_display_parser(guint8** reply, gsize* reply_length)
+{
+    LOG_NAME();
+    return reply_byte(0x03, reply, reply_length); /* menu off */
+}
+
 /* DISPATCH */
 
 static int inq_camera(guint8 inquiry, guint8** reply, gsize* reply_length)
 {
     switch (inquiry) {
     case 0x00:
-        return reply_byte(0x02, reply, reply_length); /* power: always on */
+        return visca_inq_power_parser(reply, reply_length);
     case 0x33:
-        visca_log_debug("%s%s", "visca_inq_back_light_parser");
-        return boolean_reply(VISCA_PROXY_PTZ_DRIVER, "VariousBackLight", reply, reply_length);
+        return visca_inq_back_light_parser(reply, reply_length);
     case 0x35:
         return visca_inq_white_balance_parser(reply, reply_length);
     case 0x38:
-        visca_log_debug("%s%s", "visca_inq_focus_auto_focus_parser");
-        return boolean_reply(VISCA_PROXY_PTZ_DRIVER, "VariousAutoFocus", reply, reply_length);
+        return visca_inq_focus_auto_focus_parser(reply, reply_length);
     case 0x39:
         return visca_inq_auto_exposure_parser(reply, reply_length);
     case 0x3A:
-        return reply_byte(0x03, reply, reply_length); /* spot light */
+        return visca_inq_spot_light_parser(reply, reply_length);
     case 0x3E:
-        return reply_byte(0x03, reply, reply_length); /* exposure compensation */
+        return visca_inq_exposure_comp_parser(reply, reply_length);
     case 0x47:
         return visca_inq_zoom_parser(reply, reply_length);
     default:
@@ -207,7 +241,7 @@ static int inq_pantilt(guint8 inquiry, guint8** reply, gsize* reply_length)
 {
     switch (inquiry) {
     case 0x06:
-        return reply_byte(0x03, reply, reply_length); /* menu display off */
+        return visca_inq_menu_display_parser(reply, reply_length);
     case 0x12:
         return visca_inq_pantilt_drive_position_parser(reply, reply_length);
     default:

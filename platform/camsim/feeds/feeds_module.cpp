@@ -2,9 +2,13 @@
 // topic of the message broker, rendered from a scripted scenario through the
 // camera's pose at each frame's capture time.
 #include <fmt/format.h>
+#include <glib-unix.h>
 #include <glib.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -60,17 +64,6 @@ private:
     static constexpr std::size_t kKeep = 2000;
     std::vector<long long> samples_;
     std::size_t next_ = 0;
-};
-
-// A GSource that fires once at a given CLOCK_MONOTONIC time (µs) and is then
-// re-armed by its callback.
-GSourceFuncs kDeadlineFuncs = {
-    nullptr,
-    nullptr,
-    [](GSource*, GSourceFunc callback, gpointer data) -> gboolean { return callback(data); },
-    nullptr,
-    nullptr,
-    nullptr,
 };
 
 class FeedsModule : public Module
@@ -151,16 +144,30 @@ private:
     }
     std::int64_t captureOf(std::int64_t k) const { return startNs_ + k * periodNs(); }
 
+    // Frames are paced by a timerfd on absolute CLOCK_MONOTONIC deadlines:
+    // a main-loop timeout would round every wake-up up to the millisecond.
     void arm()
     {
-        source_ = g_source_new(&kDeadlineFuncs, sizeof(GSource));
+        timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+        if (timerFd_ < 0)
+            throw std::runtime_error("feeds: cannot create the frame timer");
+        source_ = g_unix_fd_source_new(timerFd_, G_IO_IN);
         g_source_set_priority(source_, G_PRIORITY_HIGH);
-        g_source_set_callback(
-            source_,
-            [](gpointer self) -> gboolean { return static_cast<FeedsModule*>(self)->onFrame(); },
-            this, nullptr);
-        g_source_set_ready_time(source_, (captureOf(next_) + latencyNs()) / 1000);
+        g_source_set_callback(source_,
+                              G_SOURCE_FUNC(+[](gint, GIOCondition, gpointer self) -> gboolean {
+                                  return static_cast<FeedsModule*>(self)->onFrame();
+                              }),
+                              this, nullptr);
         g_source_attach(source_, ctx_->mainContext);
+        setDeadline(captureOf(next_) + latencyNs());
+    }
+
+    void setDeadline(std::int64_t ns)
+    {
+        itimerspec when{};
+        when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+        when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+        timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &when, nullptr);
     }
 
     void disarm()
@@ -170,12 +177,17 @@ private:
         g_source_destroy(source_);
         g_source_unref(source_);
         source_ = nullptr;
+        ::close(timerFd_);
+        timerFd_ = -1;
     }
 
     gboolean onFrame()
     {
         Context& ctx = *ctx_;
-        std::int64_t nowNs = static_cast<std::int64_t>(ctx.now()) * 1000;
+        std::uint64_t expirations = 0;
+        if (::read(timerFd_, &expirations, sizeof expirations) < 0 && errno == EAGAIN)
+            return G_SOURCE_CONTINUE;
+        std::int64_t nowNs = feedwire_monotonic_ns();
         // After a stall, skip the frames that are already a period late.
         while (captureOf(next_ + 1) + latencyNs() <= nowNs) {
             next_++;
@@ -194,7 +206,7 @@ private:
         server_->publish(frame);
         lateness_.add((feedwire_monotonic_ns() - (capture + latencyNs())) / 1000);
         next_++;
-        g_source_set_ready_time(source_, (captureOf(next_) + latencyNs()) / 1000);
+        setDeadline(captureOf(next_) + latencyNs());
         return G_SOURCE_CONTINUE;
     }
 
@@ -292,6 +304,7 @@ private:
     std::unique_ptr<FeedServer> server_;
     std::unique_ptr<FrameEngine> engine_;
     GSource* source_ = nullptr;
+    int timerFd_ = -1;
     std::int64_t startNs_ = 0;
     std::int64_t next_ = 0;
     double lastT_ = 0.0;

@@ -110,6 +110,8 @@ std::string JsonApi::process(std::string_view body, int level) const
         quillonLog(LOG_WARNING, "json_c_set_serialization_double_format() failed\n");
     const char* text = json_object_to_json_string(reply.get());
     std::string out = text != nullptr ? text : "";
+    // json-c keeps the per-thread format in a heap copy; release it.
+    json_c_set_serialization_double_format(nullptr, JSON_C_OPTION_THREAD);
     quillonLog(LOG_INFO, "CGI-out:[%s]\n", out.c_str());
     return out;
 }

@@ -92,11 +92,15 @@ bool saveSettings(GeneralSettings& record, const std::string& fileName)
     record.toJson(object.get(), kToFile);
     json_c_set_serialization_double_format("%.6g", JSON_C_OPTION_THREAD);
     const char* text = json_object_to_json_string(object.get());
+    std::string encoded = text != nullptr ? text : "";
+    // Drop the per-thread format again: json-c keeps it in a heap copy that
+    // would leak when this thread ends.
+    json_c_set_serialization_double_format(nullptr, JSON_C_OPTION_THREAD);
     if (text == nullptr) {
         quillonLog(LOG_ERR, "Could not encode settings: %s\n", fileName.c_str());
         return false;
     }
-    return saveSettingsText(fileName, text);
+    return saveSettingsText(fileName, encoded);
 }
 
 int loadSettingsText(GeneralSettings& record, const std::string& text)

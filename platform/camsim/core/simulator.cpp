@@ -194,11 +194,6 @@ int Simulator::run(int argc, char** argv)
         std::fprintf(stderr, "camsim: %s\n", error.c_str());
         return 1;
     }
-    if (!tracePath_.empty() && !trace_.start(tracePath_, error)) {
-        std::fprintf(stderr, "camsim: %s\n", error.c_str());
-        return 1;
-    }
-
     context_.reset(new Context{mainContext, loop_, bus_, camera_, history_, presets_, events_,
                                trace_, control_, channels_, this});
 
@@ -209,6 +204,11 @@ int Simulator::run(int argc, char** argv)
             modules_[started].second->start(*context_);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "camsim: module %s: %s\n", modules_[started].first.c_str(), e.what());
+        code = 1;
+    }
+    // After the modules, so that the columns they add are in the trace.
+    if (code == 0 && !tracePath_.empty() && !trace_.start(tracePath_, error)) {
+        std::fprintf(stderr, "camsim: %s\n", error.c_str());
         code = 1;
     }
 

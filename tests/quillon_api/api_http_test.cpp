@@ -1,6 +1,7 @@
 // The JSON API end to end: the quillon program behind a real lighttpd,
 // driven with curl as the web interface would.
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <memory>
 #include <string>
@@ -142,6 +143,19 @@ TEST_F(ApiHttpTest, ApplicationSettingsThroughTheServer)
         "params": {"service": {"active": "off"}}})")),
               1005);
     EXPECT_NE(config("application.conf").find("true"), std::string::npos);
+}
+
+// Switching the application off through the API re-arms the idle timer: the
+// daemon ends about 10 s later and the file says inactive.
+TEST_F(ApiHttpTest, InactiveApplicationEndsTheDaemon)
+{
+    EXPECT_EQ(codeOf(post("admin.cgi", R"({"method": "setApplicationSettings",
+        "params": {"service": {"active": false}}})")),
+              0);
+    EXPECT_NE(config("application.conf").find("\"active\": false"), std::string::npos);
+    int status = quillon->waitExit(std::chrono::seconds(25));
+    EXPECT_TRUE(WIFEXITED(status)) << status << quillon->output();
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace

@@ -17,6 +17,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "support/wait.h"
 
 using namespace testsupport;
@@ -249,6 +251,10 @@ void KorundRig::startSocketActivated()
 
 KorundRig::~KorundRig()
 {
+    // A GLib critical means a broken contract inside the daemon, whatever the test checked.
+    if (korund_) {
+        EXPECT_EQ(korund_->output().find("critical:"), std::string::npos) << korund_->output();
+    }
     web_.reset();
     korund_.reset();
     camsim_.reset();

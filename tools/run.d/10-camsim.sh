@@ -19,6 +19,7 @@ if [ -x "$camsim_bin" ]; then
   "$camsim_bin" "${camsim_args[@]}" &
   pids+=($!)
   for _ in $(seq 100); do [ -S "$CAMROOT/run/camsim/control" ] && break; sleep 0.1; done
+  [ -S "$CAMROOT/run/camsim/control" ] || echo "camsim did not start (see its messages above)" >&2
   # The daemons find the services at once: wait until the PTZ name is owned.
   for _ in $(seq 50); do
     gdbus call --system -d com.zeto.PTZ2 -o /com/zeto/PTZ2 \

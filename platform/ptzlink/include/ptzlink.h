@@ -7,6 +7,9 @@
  * time-out (500 ms, or PTZLINK_TIMEOUT_MS from the environment at client
  * creation). All functions are thread-safe. Every function returns 0 on
  * success and one of the negative PTZLINK_ERR_* codes on failure.
+ *
+ * The callbacks run on the calling thread while the client is locked: they
+ * must not call back into the library for the same client.
  */
 #ifndef PTZLINK_H
 #define PTZLINK_H

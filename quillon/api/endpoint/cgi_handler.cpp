@@ -1,6 +1,6 @@
 #include "quillon/api/endpoint/cgi_handler.h"
 
-#include <vector>
+#include <string.h>
 
 #include "quillon/api/endpoint/cgi_request.h"
 #include "quillon/api/endpoint/permission_level.h"
@@ -47,9 +47,8 @@ void CGIHandler::handleRequest(CGIRequest& request)
     int level = permissionLevel(request.param("SCRIPT_NAME").value_or(""));
 
     // One fixed buffer: a body that fills it is refused, never read in pieces.
-    std::vector<char> buffer(kBodyBufferSize);
     std::istream& in = request.in();
-    in.read(buffer.data(), kBodyBufferSize);
+    in.read(bodyBuffer.data(), kBodyBufferSize);
     auto length = static_cast<std::size_t>(in.gcount());
     if (length >= kBodyBufferSize) {
         quillonLog(LOG_WARNING, "Could not read entire CGI buffer. Read max size of %d.\n",
@@ -58,8 +57,7 @@ void CGIHandler::handleRequest(CGIRequest& request)
         return;
     }
     // The body ends at the first NUL byte.
-    std::string body(buffer.data(), length);
-    body.resize(body.find('\0') == std::string::npos ? length : body.find('\0'));
+    std::string body(bodyBuffer.data(), strnlen(bodyBuffer.data(), length));
 
     std::string reply = api ? api(body, level) : std::string();
     out << kJsonHeader << reply;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -45,6 +46,7 @@ private:
     CGI cgi;
     ApiFactory makeApi;
     ApiProcessor api; // the method table, built by start()
+    std::array<char, kBodyBufferSize> bodyBuffer;
 };
 
 } // namespace quillon

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <glib-unix.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
@@ -126,8 +127,13 @@ Simulator::~Simulator()
 
 const CameraState& Simulator::advance()
 {
-    camera_.advanceTo(monotonicUs());
-    history_.record(camera_.state());
+    // Sample at least every 10 ms of camera time, however late the tick runs.
+    constexpr long long kSampleUs = 10'000;
+    long long now = monotonicUs();
+    while (camera_.state().timeUs < now) {
+        camera_.advanceTo(std::min(now, camera_.state().timeUs + kSampleUs));
+        history_.record(camera_.state());
+    }
     return camera_.state();
 }
 

@@ -146,8 +146,10 @@ int feedwire_reader_feed(feedwire_reader* r, const uint8_t* data, size_t len)
 
 int feedwire_reader_next(feedwire_reader* r, feedwire_header* hdr, const uint8_t** payload)
 {
-    const uint8_t* start = r->buf + r->consumed;
     size_t avail = r->len - r->consumed;
+    if (avail == 0)
+        return FEEDWIRE_EAGAIN; /* also: nothing allocated yet */
+    const uint8_t* start = r->buf + r->consumed;
     int rc = feedwire_parse(start, avail, hdr);
     if (rc != FEEDWIRE_OK)
         return rc;

@@ -36,7 +36,7 @@ static int on_disconnect(int channel, int handle, void* data)
     g_autoptr(GVariant) r = g_dbus_connection_call_sync(
         bus, "com.zeto.PTZ2", path, "com.zeto.PTZ2.ControlSocket1", "DestroySocket",
         g_variant_new("(i)", handle), NULL, G_DBUS_CALL_FLAGS_NONE, 5000, NULL, NULL);
-    return 0;
+    return r != NULL ? 0 : -1;
 }
 
 static void show(int client, const char* what, gint64 t)

@@ -303,7 +303,12 @@ TEST(CamsimServices, ProducerEventsReachMatchingSubscriptionsOnly)
     json declared = cam.control({{"cmd", "events-declared"}});
     ASSERT_EQ(declared.size(), 1u);
     EXPECT_EQ(declared[0]["topic"], "tnszeto:Plinth/tnszeto:Quillon/tnszeto:AutotrackingState");
-    EXPECT_EQ(cam.control({{"cmd", "events-sent"}}).size(), 2u);
+    json log = cam.control({{"cmd", "events-sent"}});
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0]["declaration"], id);
+    EXPECT_EQ(log[0]["data"], (json{{"stateInfo", true}, {"channel", 1}}));
+    EXPECT_EQ(log[0]["timestamp"], 1700000000000000);
+    EXPECT_EQ(log[1]["topic"], "tnszeto:Plinth/tnszeto:Quillon/tnszeto:AutoTriggers");
 
     r = cam.call(kProducer, kProducerPath, kProducer, "UndeclareEvent", g_variant_new("(i)", id));
     ASSERT_NE(r, nullptr);

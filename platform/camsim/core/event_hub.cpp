@@ -20,6 +20,35 @@ std::string printed(GVariant* v)
     return s;
 }
 
+// An a{sv} as a JSON object: booleans, integers, doubles and strings as
+// themselves, anything else as its GVariant text.
+json dataJson(GVariant* dict)
+{
+    json out = json::object();
+    GVariantIter it;
+    const gchar* key = nullptr;
+    GVariant* v = nullptr;
+    g_variant_iter_init(&it, dict);
+    while (g_variant_iter_next(&it, "{&sv}", &key, &v)) {
+        if (g_variant_is_of_type(v, G_VARIANT_TYPE_BOOLEAN))
+            out[key] = static_cast<bool>(g_variant_get_boolean(v));
+        else if (g_variant_is_of_type(v, G_VARIANT_TYPE_INT32))
+            out[key] = g_variant_get_int32(v);
+        else if (g_variant_is_of_type(v, G_VARIANT_TYPE_UINT32))
+            out[key] = g_variant_get_uint32(v);
+        else if (g_variant_is_of_type(v, G_VARIANT_TYPE_INT64))
+            out[key] = g_variant_get_int64(v);
+        else if (g_variant_is_of_type(v, G_VARIANT_TYPE_DOUBLE))
+            out[key] = g_variant_get_double(v);
+        else if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING))
+            out[key] = g_variant_get_string(v, nullptr);
+        else
+            out[key] = printed(v);
+        g_variant_unref(v);
+    }
+    return out;
+}
+
 const char* valueTypeName(GVariant* v)
 {
     if (g_variant_is_of_type(v, G_VARIANT_TYPE_BOOLEAN))
@@ -230,7 +259,7 @@ int EventHub::deliver(const Topic& topic, GVariant* notification)
 void EventHub::logSent(gint64 ts, int declaration, const Topic& topic, GVariant* data,
                        int deliveries)
 {
-    sent_.push_back(Sent{ts, declaration, topic.text(), printed(data), deliveries});
+    sent_.push_back(Sent{ts, declaration, topic.text(), dataJson(data), deliveries});
     while (sent_.size() > kSentKept)
         sent_.pop_front();
 }

@@ -77,7 +77,7 @@ private:
         gint64 timestampUs;
         int declaration; // 0: undeclared topic
         std::string topic;
-        std::string data;
+        nlohmann::json data; // the values as JSON (others as GVariant text)
         int deliveries;
     };
 

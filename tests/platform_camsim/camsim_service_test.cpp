@@ -104,6 +104,10 @@ TEST(CamsimServices, ObjectManagerListsEveryChannel)
               std::string::npos)
         << text;
     EXPECT_NE(text.find("/com/zeto/PTZ2/Channel/2"), std::string::npos) << text;
+    r = cam.call(kPtz, "/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects", nullptr);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(printed(r), text);
+    g_variant_unref(r);
 
     // Channel 2 has no PTZ: no presets, no control socket.
     r = cam.call(kPtz, "/com/zeto/PTZ2/Channel/2", kPreset, "GetPresets", nullptr);

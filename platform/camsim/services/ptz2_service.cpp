@@ -1,4 +1,4 @@
-// "com.zeto.PTZ2": the PTZ service. An object manager at /com/zeto/PTZ2 and
+// "com.zeto.PTZ2": the PTZ service. An object manager at /com/zeto/PTZ2 (and /) and
 // one object per channel, /com/zeto/PTZ2/Channel/N, with the preset interface
 // "com.zeto.PTZ2.Preset1" and the control-socket interface
 // "com.zeto.PTZ2.ControlSocket1". Channel 1 is the camera model; further
@@ -78,7 +78,10 @@ public:
         if (info_ == nullptr)
             fail("introspection", err);
 
+        // The manager lives at the service's root path; "/" answers the same
+        // for clients that ask the bus root.
         registerObject(kRootPath, "org.freedesktop.DBus.ObjectManager", 0);
+        registerObject("/", "org.freedesktop.DBus.ObjectManager", 0);
         for (int ch = 1; ch <= ctx.channels; ++ch) {
             std::string path = channelPath(ch);
             registerObject(path, kPresetIface, ch);

@@ -207,16 +207,26 @@ static int exchange(client* c, uint16_t type, const void* req, uint32_t req_len,
     memcpy(packet, &h, sizeof h);
     if (req_len > 0)
         memcpy(packet + sizeof h, req, req_len);
+    /* A driver that stops reading fills the socket: wait for room only until
+     * the deadline, never block. */
+    long long deadline = now_ms() + c->timeout_ms;
     ssize_t n;
-    do
-        n = send(c->fd, packet, sizeof h + req_len, MSG_NOSIGNAL);
-    while (n < 0 && errno == EINTR);
+    for (;;) {
+        n = send(c->fd, packet, sizeof h + req_len, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0 || (errno != EINTR && errno != EAGAIN))
+            break;
+        if (errno == EAGAIN) {
+            long long left = deadline - now_ms();
+            struct pollfd p = {c->fd, POLLOUT, 0};
+            if (left <= 0 || (poll(&p, 1, (int)left) == 0))
+                return PTZLINK_ERR_TIMEOUT;
+        }
+    }
     if (n != (ssize_t)(sizeof h + req_len)) {
         drop_connection(c);
         return PTZLINK_ERR_IO;
     }
 
-    long long deadline = now_ms() + c->timeout_ms;
     for (;;) {
         long long left = deadline - now_ms();
         if (left <= 0)

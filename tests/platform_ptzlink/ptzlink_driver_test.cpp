@@ -334,3 +334,29 @@ TEST(Ptzlink, LifecycleErrors)
     EXPECT_EQ(ptzlink_client_delete(c), PTZLINK_ERR_ARGUMENT);
     EXPECT_EQ(ptzlink_client_stop(c), PTZLINK_ERR_ARGUMENT);
 }
+
+TEST(Ptzlink, DriverThatStopsReadingNeverBlocksTheCaller)
+{
+    setenv("PTZLINK_TIMEOUT_MS", "1", 1);
+    static int driverEnd = -1;
+    auto connectFn = [](int, int* fd, int* handle, void*) {
+        int sv[2];
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv) != 0)
+            return -1;
+        driverEnd = sv[0]; // nobody reads it
+        *fd = sv[1];
+        *handle = 1;
+        return 0;
+    };
+    int c = ptzlink_client_create(1, 0);
+    ptzlink_client_set_dbus_interface(c, connectFn, nullptr, nullptr);
+    ASSERT_EQ(ptzlink_client_start(c, 0), PTZLINK_OK);
+    // More requests than the socket queues: later ones cannot even be sent.
+    int timeouts = 0;
+    for (int i = 0; i < 200; ++i)
+        timeouts += ptzlink_continuous_move(c, 1, 0, 0) == PTZLINK_ERR_TIMEOUT;
+    EXPECT_EQ(timeouts, 200);
+    ptzlink_client_delete(c);
+    close(driverEnd);
+    unsetenv("PTZLINK_TIMEOUT_MS");
+}

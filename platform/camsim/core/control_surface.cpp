@@ -21,6 +21,7 @@ namespace
 {
 
 constexpr std::size_t kMaxLine = 256 * 1024;
+constexpr std::size_t kMaxPending = 4 * 1024 * 1024;
 
 void setNonBlocking(int fd)
 {
@@ -127,6 +128,10 @@ struct ControlSurface::Server {
                 std::string line = c->in.substr(0, nl);
                 c->in.erase(0, nl + 1);
                 c->out += self->owner->handleLine(line) + "\n";
+            }
+            if (c->out.size() > kMaxPending) { // a client that never reads its replies
+                self->remove(c);
+                return G_SOURCE_REMOVE;
             }
             if (c->in.size() > kMaxLine) {
                 c->out += json{{"ok", false}, {"error", "request line too long"}}.dump() + "\n";

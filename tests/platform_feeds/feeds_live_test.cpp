@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "camsim_runner.h" // controlRequest
 #include "feeds_fixture.h"
 #include "feedwire.h"
 #include "scene.pb-c.h"
@@ -125,6 +126,53 @@ TEST(FeedsLive, DetectionFeedFollowsTheScene)
     EXPECT_EQ(detfeed_unsubscribe(sub.h), 0);
     EXPECT_EQ(detfeed_running(sub.h), 0);
     EXPECT_TRUE(sub.teardowns.items().empty()); // an unsubscribe is no teardown
+}
+
+TEST(FeedsLive, BoxesFollowThePoseAtCaptureTime)
+{
+    // A person standing straight ahead, 20 m away.
+    CamsimFeeds camsim(
+        R"({"camera": {"height": 4, "pan": 0, "tilt": -5, "zoom": 1}, "detector": {"fps": 20},
+        "objects": [{"path": [{"x": 0, "y": 20}]}]})");
+    DetSub sub;
+    ASSERT_EQ(sub.subscribe(), 0);
+    ASSERT_TRUE(sub.frames.waitCount(5));
+    auto control = [&](const nlohmann::json& req) {
+        auto r = camsimtest::controlRequest(camsim.root() + "/run/camsim/control", req);
+        ASSERT_TRUE(r.value("ok", false)) << r.dump();
+    };
+    // Zoom in twice and turn 5 degrees to the right, at once.
+    std::int64_t before = feedwire_monotonic_ns();
+    control({{"cmd", "set-pose"}, {"pan", 5}, {"tilt", -5}, {"zoom", 2}});
+    std::int64_t after = feedwire_monotonic_ns();
+    ASSERT_TRUE(sub.frames.waitFor(
+        [&](const VodFrame& f) { return static_cast<std::int64_t>(f.ts) > after + 200000000; }));
+
+    float oldHeight = 0, oldU = 0, newHeight = 0, newU = 0;
+    for (const VodFrame& f : sub.frames.items()) {
+        ASSERT_EQ(f.dets.size(), 1u);
+        float h = f.dets[0].top - f.dets[0].bottom, u = (f.dets[0].left + f.dets[0].right) / 2;
+        auto ts = static_cast<std::int64_t>(f.ts);
+        // The data cache interpolates between its 10 ms samples: leave out
+        // the frames captured right around the jump.
+        if (ts < before - 20000000) {
+            // Captured before the move, even when delivered after it.
+            if (oldHeight == 0)
+                oldHeight = h, oldU = u;
+            EXPECT_NEAR(h, oldHeight, 1e-4);
+        } else if (ts > after) {
+            if (newHeight == 0)
+                newHeight = h, newU = u;
+            EXPECT_NEAR(h, newHeight, 1e-4);
+        }
+    }
+    ASSERT_GT(oldHeight, 0);
+    ASSERT_GT(newHeight, 0);
+    EXPECT_NEAR(oldU, 0.0f, 0.01f);
+    // Zoom 2 halves tan(fov/2): the box doubles; the camera turned right, so
+    // the person moves left of the centre.
+    EXPECT_NEAR(newHeight / oldHeight, 2.0f, 0.1f);
+    EXPECT_LT(newU, -0.2f);
 }
 
 TEST(FeedsLive, ProtocDecodesAFrameFromTheLibrary)

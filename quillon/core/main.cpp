@@ -35,8 +35,10 @@ ApiProcessor makeJsonApi()
 // request lock so that it never overlaps an API call changing them.
 void onIdle(CGIHandler* handler)
 {
-    if (handler == nullptr)
+    if (handler == nullptr) {
+        applicationSettingsFile(); // loading publishes the record
         return;
+    }
     handler->stopIf([] { return !applicationSettingsFile().settings().active(); });
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
@@ -460,6 +461,47 @@ TEST_F(Feeds, SubscribingWithoutCamsim)
     mbx_error_destroy(&err);
     EXPECT_EQ(err, nullptr);
     unsetenv("CAMROOT");
+}
+
+} // namespace
+
+namespace
+{
+
+// TOOLS
+
+TEST(FeedsTools, SubscribersPrintWhatTheyReceive)
+{
+    CamsimFeeds camsim(kWalker);
+    std::map<std::string, std::string> env{{"CAMROOT", camsim.root()}};
+    std::string raw = camsim.dir().path() + "/raw";
+    ASSERT_EQ(std::system(("mkdir -p " + raw).c_str()), 0);
+
+    testsupport::ChildProcess det({DETFEED_SUB, "--count", "5", "--raw", raw}, env);
+    ASSERT_EQ(det.waitExit(std::chrono::seconds(20)), 0) << det.output();
+    std::string out = det.output();
+    EXPECT_NE(out.find("subscribed\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("frame ts_ns="), std::string::npos) << out;
+    EXPECT_NE(out.find("det id="), std::string::npos) << out;
+    std::string cmd = std::string(PROTOC) + " --decode=VOD.Scene -I " + PROTO_DIR +
+                      " vod.proto < " + raw + "/vod-000001.bin > " + raw + "/vod.txt";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_NE(testsupport::readFile(raw + "/vod.txt").find("detections {"), std::string::npos);
+
+    testsupport::ChildProcess info({DETFEED_SUB, "--info"}, env);
+    ASSERT_EQ(info.waitExit(std::chrono::seconds(20)), 0);
+    EXPECT_NE(info.output().find("class id=6 name=animal"), std::string::npos) << info.output();
+
+    testsupport::ChildProcess scene({SCENEFEED_SUB, "--count", "3"}, env);
+    ASSERT_EQ(scene.waitExit(std::chrono::seconds(20)), 0) << scene.output();
+    EXPECT_NE(scene.output().find("connected\n"), std::string::npos);
+    EXPECT_NE(scene.output().find("scene length="), std::string::npos);
+    EXPECT_NE(scene.output().find("object id="), std::string::npos);
+
+    testsupport::ChildProcess mbx({MBX_SUB, "--count", "2"}, env);
+    ASSERT_EQ(mbx.waitExit(std::chrono::seconds(20)), 0) << mbx.output();
+    EXPECT_NE(mbx.output().find("ready\n"), std::string::npos);
+    EXPECT_NE(mbx.output().find("observations=1"), std::string::npos) << mbx.output();
 }
 
 } // namespace

@@ -3,6 +3,11 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 
 namespace quillon
 {
@@ -17,6 +22,23 @@ bool mirrorToStderr()
         return value != nullptr && value[0] != '\0';
     }();
     return mirror;
+}
+
+// Whether the system log socket exists. Without a log daemon glibc tries to
+// connect again for every line (three system calls, each time); the check is
+// repeated at most once a second so a daemon that starts later is picked up.
+bool systemLogPresent()
+{
+    static std::atomic<long long> nextCheck{0};
+    static std::atomic<bool> present{true};
+    long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count();
+    if (now >= nextCheck.load(std::memory_order_relaxed)) {
+        present = access(_PATH_LOG, F_OK) == 0;
+        nextCheck.store(now + 1000, std::memory_order_relaxed);
+    }
+    return present;
 }
 
 } // namespace
@@ -34,7 +56,8 @@ void quillonLog(int priority, const char* format, ...)
         va_end(copy);
         fprintf(stderr, "quillon[%c]: %s", "EACEWNID"[priority & 7], line);
     }
-    vsyslog(priority, format, args);
+    if (systemLogPresent())
+        vsyslog(priority, format, args);
     va_end(args);
 }
 

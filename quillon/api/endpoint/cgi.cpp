@@ -165,10 +165,13 @@ int CGI::run()
         // fd may be closed by stop() once the lock is released; the loop
         // works on the descriptor it saw under the lock.
         int listenFd = fd;
+        bool shutDownByStop = ownsSocket;
         releaseRequestLock();
-        // poll() first so that stop() can wake the loop for a passed-in
-        // socket too, which is closed but not shut down.
-        result = listenFd >= 0 && waitForConnection(listenFd) ? request.accept() : -1;
+        // stop() shuts an own socket down, which wakes accept(); a passed-in
+        // socket is only closed (the service manager keeps it), so the loop
+        // waits in poll() where stop() can wake it.
+        result = listenFd >= 0 && (shutDownByStop || waitForConnection(listenFd)) ? request.accept()
+                                                                                  : -1;
         acquireRequestLock();
         if (result != 0)
             break;

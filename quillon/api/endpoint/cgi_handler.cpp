@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <string_view>
+
 #include "quillon/api/endpoint/cgi_request.h"
 #include "quillon/api/endpoint/permission_level.h"
 #include "quillon/core/log.h"
@@ -37,30 +39,39 @@ bool CGIHandler::start()
     return cgi.init(10, [this](CGIRequest& request) { handleRequest(request); });
 }
 
+namespace
+{
+
+void reply(std::streambuf& out, std::string_view header, std::string_view body)
+{
+    out.sputn(header.data(), static_cast<std::streamsize>(header.size()));
+    out.sputn(body.data(), static_cast<std::streamsize>(body.size()));
+}
+
+} // namespace
+
 void CGIHandler::handleRequest(CGIRequest& request)
 {
-    std::ostream& out = request.out();
+    std::streambuf& out = request.output();
     if (request.param("REQUEST_METHOD").value_or("") != "POST") {
-        out << kNotAllowedHeader << kNotAllowedBody;
+        reply(out, kNotAllowedHeader, kNotAllowedBody);
         return;
     }
     int level = permissionLevel(request.param("SCRIPT_NAME").value_or(""));
 
     // One fixed buffer: a body that fills it is refused, never read in pieces.
-    std::istream& in = request.in();
-    in.read(bodyBuffer.data(), kBodyBufferSize);
-    auto length = static_cast<std::size_t>(in.gcount());
+    auto length =
+        static_cast<std::size_t>(request.input().sgetn(bodyBuffer.data(), kBodyBufferSize));
     if (length >= kBodyBufferSize) {
         quillonLog(LOG_WARNING, "Could not read entire CGI buffer. Read max size of %d.\n",
                    kBodyBufferSize);
-        out << kTooLargeHeader << kTooLargeBody;
+        reply(out, kTooLargeHeader, kTooLargeBody);
         return;
     }
     // The body ends at the first NUL byte.
     std::string body(bodyBuffer.data(), strnlen(bodyBuffer.data(), length));
 
-    std::string reply = api ? api(body, level) : std::string();
-    out << kJsonHeader << reply;
+    reply(out, kJsonHeader, api ? api(body, level) : std::string());
 }
 
 } // namespace quillon

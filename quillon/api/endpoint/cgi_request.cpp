@@ -1,6 +1,7 @@
 #include "quillon/api/endpoint/cgi_request.h"
 
 #include <stdexcept>
+#include <string_view>
 
 namespace quillon
 {
@@ -8,8 +9,8 @@ namespace quillon
 namespace
 {
 
-const char* const kCopiedParams[] = {"REQUEST_METHOD", "REQUEST_URI",    "QUERY_STRING",
-                                     "SCRIPT_NAME",    "CONTENT_LENGTH", "CONTENT_TYPE"};
+constexpr std::string_view kCopiedParams[] = {"REQUEST_METHOD", "REQUEST_URI",    "QUERY_STRING",
+                                              "SCRIPT_NAME",    "CONTENT_LENGTH", "CONTENT_TYPE"};
 
 } // namespace
 
@@ -34,24 +35,33 @@ int CGIRequest::accept()
     if (result != 0)
         return result;
     accepted = true;
-    for (const char* name : kCopiedParams) {
-        if (const char* value = FCGX_GetParam(name, request->envp))
-            params_.emplace(name, value);
+    // One pass over the environment; the first entry of a name counts, as
+    // with FCGX_GetParam.
+    for (char** entry = request->envp; entry && *entry; ++entry) {
+        std::string_view text(*entry);
+        auto equals = text.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        std::string_view name = text.substr(0, equals);
+        for (std::string_view wanted : kCopiedParams) {
+            if (name == wanted) {
+                params_.emplace(name, text.substr(equals + 1));
+                break;
+            }
+        }
     }
     inBuf = std::make_shared<fcgi_streambuf>(request->in);
     outBuf = std::make_shared<fcgi_streambuf>(request->out);
     errBuf = std::make_shared<fcgi_streambuf>(request->err);
-    inStream = std::make_unique<std::istream>(inBuf.get());
-    outStream = std::make_unique<std::ostream>(outBuf.get());
     return 0;
 }
 
 void CGIRequest::finish()
 {
-    // The stream buffers write through to libfcgi's streams, which
-    // FCGX_Finish_r frees: flush and drop them first.
-    if (outStream)
-        outStream->flush();
+    // The stream buffers are unbuffered and write through to libfcgi's
+    // streams, which FCGX_Finish_r frees: drop them first. No flush here:
+    // FCGX_Finish_r sends the output and the end of the request in one
+    // write, where a flush would cost the web server a second wake-up.
     inStream.reset();
     outStream.reset();
     inBuf.reset();
@@ -89,13 +99,29 @@ std::optional<std::string> CGIRequest::param(const std::string& name) const
 std::istream& CGIRequest::in()
 {
     requireAccepted();
+    if (!inStream)
+        inStream = std::make_unique<std::istream>(inBuf.get());
     return *inStream;
 }
 
 std::ostream& CGIRequest::out()
 {
     requireAccepted();
+    if (!outStream)
+        outStream = std::make_unique<std::ostream>(outBuf.get());
     return *outStream;
+}
+
+std::streambuf& CGIRequest::input()
+{
+    requireAccepted();
+    return *inBuf;
+}
+
+std::streambuf& CGIRequest::output()
+{
+    requireAccepted();
+    return *outBuf;
 }
 
 } // namespace quillon

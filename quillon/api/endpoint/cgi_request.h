@@ -40,6 +40,9 @@ public:
     std::optional<std::string> param(const std::string& name) const;
     std::istream& in();
     std::ostream& out();
+    // The stream buffers themselves, for whole-block reads and writes.
+    std::streambuf& input();
+    std::streambuf& output();
 
 private:
     void requireAccepted() const;

@@ -88,8 +88,12 @@ TEST(QuillonProcess, ServesAPassedSocketAndStillIdlesOut)
 {
     TempDir dir("quillon-activated");
     std::string passed = dir.path() + "/activated.sock";
-    ChildProcess quillon({"/usr/bin/systemd-socket-activate", "-l", passed, QUILLON_BIN},
-                         quillonEnv(dir));
+    // systemd-socket-activate hands on only the variables named with -E.
+    std::vector<std::string> argv = {"/usr/bin/systemd-socket-activate", "-l", passed};
+    for (const auto& [name, value] : quillonEnv(dir))
+        argv.push_back("-E" + name + "=" + value);
+    argv.push_back(QUILLON_BIN);
+    ChildProcess quillon(argv, quillonEnv(dir));
     ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(passed); })) << quillon.output();
     Lighttpd web(dir.path() + "/web", quillonRoutes(passed));
     auto reply = httpPost(web.url("/local/quillon/operator.cgi"), kVersions);
@@ -99,6 +103,8 @@ TEST(QuillonProcess, ServesAPassedSocketAndStillIdlesOut)
 
     int status = quillon.waitExit(seconds(20));
     EXPECT_TRUE(exitedCleanly(status)) << status << quillon.output();
+    EXPECT_TRUE(dir.exists("root/etc/quillon/application.conf")) << quillon.output();
+    EXPECT_NE(quillon.output().find("CGI-in:1:"), std::string::npos) << quillon.output();
 }
 
 TEST(QuillonProcess, StartupFailuresAndOptions)

@@ -2,15 +2,14 @@
 #include "detfeed.h"
 
 #include <errno.h>
-#include <pthread.h>
 #include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include "feedwire.h"
+#include "feedwire_thread.h"
 #include "vod.pb-c.h"
 
 #define DETFEED_API __attribute__((visibility("default")))
@@ -30,14 +29,7 @@ struct detfeed_subscriber {
     detfeed_teardown_callback on_teardown;
     atomic_int empty_hits;
     atomic_int running;
-    atomic_int stop;
-    int wake_fd;
-    int thread_started;
-    pthread_t thread;
-    /* Set by the library thread to a flag on its own stack, so that a
-     * delete from inside a callback can tell the thread to let go. */
-    int* deleted_flag;
-    pthread_mutex_t lock;
+    feedwire_thread worker;
 };
 
 /* LIBRARY THREAD */
@@ -50,25 +42,14 @@ static int scene_has_content(const VOD__Scene* scene)
 /* Connects and subscribes; -1 when the camera cannot be reached or refuses. */
 static int open_feed(detfeed_subscriber* h)
 {
-    int fd = feedwire_connect(FEEDWIRE_DETFEED_SOCKET);
-    if (fd < 0)
-        return -1;
     uint8_t req[4];
     feedwire_put_u32(req, (uint32_t)h->channel);
-    if (feedwire_send(fd, FEEDWIRE_DET_SUBSCRIBE, req, sizeof(req)) != FEEDWIRE_OK) {
-        close(fd);
-        return -1;
-    }
-    feedwire_header hdr;
-    uint8_t* body = NULL;
-    int rc = feedwire_recv(fd, h->wake_fd, SUBSCRIBE_TIMEOUT_MS, &hdr, &body);
-    free(body);
-    if (rc != FEEDWIRE_OK || hdr.type != FEEDWIRE_DET_SUBSCRIBED) {
-        if (rc == FEEDWIRE_OK && hdr.type == FEEDWIRE_ERROR)
-            fprintf(stderr, "libdetfeed: channel %d refused by the camera\n", h->channel);
-        close(fd);
-        return -1;
-    }
+    int refused;
+    int fd = feedwire_subscribe(FEEDWIRE_DETFEED_SOCKET, FEEDWIRE_DET_SUBSCRIBE, req, sizeof(req),
+                                FEEDWIRE_DET_SUBSCRIBED, h->worker.wake_fd, SUBSCRIBE_TIMEOUT_MS,
+                                &refused);
+    if (refused)
+        fprintf(stderr, "libdetfeed: channel %d refused by the camera\n", h->channel);
     return fd;
 }
 
@@ -76,28 +57,16 @@ static void* feed_thread(void* arg)
 {
     detfeed_subscriber* h = arg;
     int deleted = 0;
-    pthread_mutex_lock(&h->lock);
-    h->deleted_flag = &deleted;
-    pthread_mutex_unlock(&h->lock);
+    feedwire_thread_enter(&h->worker, &deleted);
 
     int fd = open_feed(h);
     unsigned dropped = 0;
-    while (fd >= 0 && !atomic_load(&h->stop)) {
+    while (fd >= 0 && !feedwire_thread_stopping(&h->worker)) {
         feedwire_header hdr;
         uint8_t* body = NULL;
-        int rc = feedwire_recv(fd, h->wake_fd, -1, &hdr, &body);
-        if (rc == FEEDWIRE_EMALFORMED)
-            fprintf(stderr, "libdetfeed: malformed frame on the feed, dropping the connection\n");
-        if (rc != FEEDWIRE_OK)
+        if (feedwire_next_frame(fd, h->worker.wake_fd, FEEDWIRE_DET_FRAME, "libdetfeed", &hdr,
+                                &body) != FEEDWIRE_OK)
             break;
-        if (hdr.type == FEEDWIRE_ERROR) {
-            free(body);
-            break;
-        }
-        if (hdr.type != FEEDWIRE_DET_FRAME) {
-            free(body);
-            continue;
-        }
         VOD__Scene* scene = vod__scene__unpack(NULL, hdr.length, body);
         if (!scene) {
             if (dropped++ % 100 == 0)
@@ -107,7 +76,7 @@ static void* feed_thread(void* arg)
         }
         int deliver = scene_has_content(scene) || atomic_load(&h->empty_hits);
         vod__scene__free_unpacked(scene, NULL);
-        if (deliver && h->on_detection && !atomic_load(&h->stop)) {
+        if (deliver && h->on_detection && !feedwire_thread_stopping(&h->worker)) {
             h->on_detection(body, hdr.length, h->user_data);
             if (deleted) {
                 free(body);
@@ -121,41 +90,13 @@ static void* feed_thread(void* arg)
         close(fd);
 
     atomic_store(&h->running, 0);
-    if (!atomic_load(&h->stop) && h->on_teardown) {
+    if (!feedwire_thread_stopping(&h->worker) && h->on_teardown) {
         h->on_teardown(h->user_data);
         if (deleted)
             return NULL;
     }
-    pthread_mutex_lock(&h->lock);
-    h->deleted_flag = NULL;
-    pthread_mutex_unlock(&h->lock);
+    feedwire_thread_leave(&h->worker);
     return NULL;
-}
-
-/* Stops the thread. From the library thread itself it only asks it to stop
- * (the thread ends after the running callback returns). */
-static void stop_thread(detfeed_subscriber* h, int for_delete)
-{
-    if (!h->thread_started)
-        return;
-    atomic_store(&h->stop, 1);
-    uint64_t one = 1;
-    if (write(h->wake_fd, &one, sizeof(one)) < 0) {
-        /* The counter cannot overflow here; nothing else to do. */
-    }
-    if (pthread_equal(pthread_self(), h->thread)) {
-        if (for_delete) {
-            pthread_mutex_lock(&h->lock);
-            if (h->deleted_flag)
-                *h->deleted_flag = 1;
-            pthread_mutex_unlock(&h->lock);
-            pthread_detach(h->thread);
-            h->thread_started = 0;
-        }
-        return;
-    }
-    pthread_join(h->thread, NULL);
-    h->thread_started = 0;
 }
 
 /* SUBSCRIPTION */
@@ -171,15 +112,13 @@ DETFEED_API int detfeed_create(detfeed_subscriber** handle, void* user_data, int
     detfeed_subscriber* h = calloc(1, sizeof(*h));
     if (!h)
         return -ENOMEM;
-    h->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (h->wake_fd < 0) {
+    if (feedwire_thread_init(&h->worker) != 0) {
         free(h);
         return -EMFILE;
     }
     h->channel = channel;
     h->user_data = user_data;
     h->client = client;
-    pthread_mutex_init(&h->lock, NULL);
     *handle = h;
     return 0;
 }
@@ -187,7 +126,7 @@ DETFEED_API int detfeed_create(detfeed_subscriber** handle, void* user_data, int
 DETFEED_API int detfeed_set_get_detection_callback(detfeed_subscriber* handle,
                                                    detfeed_detection_callback cb)
 {
-    if (!handle || handle->thread_started)
+    if (!handle || handle->worker.started)
         return -EINVAL;
     handle->on_detection = cb;
     return 0;
@@ -196,7 +135,7 @@ DETFEED_API int detfeed_set_get_detection_callback(detfeed_subscriber* handle,
 DETFEED_API int detfeed_set_teardown_callback(detfeed_subscriber* handle,
                                               detfeed_teardown_callback cb)
 {
-    if (!handle || handle->thread_started)
+    if (!handle || handle->worker.started)
         return -EINVAL;
     handle->on_teardown = cb;
     return 0;
@@ -214,21 +153,17 @@ DETFEED_API int detfeed_subscribe(detfeed_subscriber* handle)
 {
     if (!handle)
         return -EINVAL;
-    if (handle->thread_started) {
-        if (atomic_load(&handle->running) || pthread_equal(pthread_self(), handle->thread))
+    if (handle->worker.started) {
+        if (atomic_load(&handle->running) || feedwire_thread_is_self(&handle->worker))
             return -EBUSY;
-        stop_thread(handle, 0);
+        feedwire_thread_stop(&handle->worker, 0);
     }
-    uint64_t drain;
-    while (read(handle->wake_fd, &drain, sizeof(drain)) > 0) {
-    }
-    atomic_store(&handle->stop, 0);
+    feedwire_thread_reset(&handle->worker);
     atomic_store(&handle->running, 1);
-    if (pthread_create(&handle->thread, NULL, feed_thread, handle) != 0) {
+    if (feedwire_thread_start(&handle->worker, feed_thread, handle) != 0) {
         atomic_store(&handle->running, 0);
         return -EAGAIN;
     }
-    handle->thread_started = 1;
     return 0;
 }
 
@@ -239,9 +174,9 @@ DETFEED_API int detfeed_running(detfeed_subscriber* handle)
 
 DETFEED_API int detfeed_unsubscribe(detfeed_subscriber* handle)
 {
-    if (!handle || !handle->thread_started)
+    if (!handle || !handle->worker.started)
         return -EINVAL;
-    stop_thread(handle, 0);
+    feedwire_thread_stop(&handle->worker, 0);
     atomic_store(&handle->running, 0);
     return 0;
 }
@@ -252,9 +187,8 @@ DETFEED_API int detfeed_delete(detfeed_subscriber** handle)
         return -EINVAL;
     detfeed_subscriber* h = *handle;
     *handle = NULL;
-    stop_thread(h, 1);
-    close(h->wake_fd);
-    pthread_mutex_destroy(&h->lock);
+    feedwire_thread_stop(&h->worker, 1);
+    feedwire_thread_destroy(&h->worker);
     free(h);
     return 0;
 }

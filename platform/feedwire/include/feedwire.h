@@ -143,6 +143,26 @@ int feedwire_connect(const char* path);
 int feedwire_request(const char* path, uint16_t type, const void* payload, size_t len,
                      uint16_t reply_type, int timeout_ms, uint8_t** reply, size_t* reply_len);
 
+/*
+ * Opens a feed subscription: connects to `path`, sends (type, request) and
+ * waits at most timeout_ms for a frame of reply_type, also waking when
+ * wake_fd (if >= 0) becomes readable. Returns the connected fd, or -1 when
+ * the camera is unreachable, silent or refuses; *refused (if not NULL) is set
+ * when it answered FEEDWIRE_ERROR.
+ */
+int feedwire_subscribe(const char* path, uint16_t type, const void* request, size_t len,
+                       uint16_t reply_type, int wake_fd, int timeout_ms, int* refused);
+
+/*
+ * Waits without a time limit for the next frame of `type` on a feed
+ * connection, skipping frames of other types. FEEDWIRE_OK with *payload
+ * (free() it); anything else ends the connection: the peer closed, answered
+ * FEEDWIRE_ERROR (FEEDWIRE_EIO), wake_fd woke it, or the stream is malformed
+ * (logged on stderr, prefixed with `tag`).
+ */
+int feedwire_next_frame(int fd, int wake_fd, uint16_t type, const char* tag, feedwire_header* hdr,
+                        uint8_t** payload);
+
 /* Monotonic and real-time clocks in nanoseconds. */
 int64_t feedwire_monotonic_ns(void);
 int64_t feedwire_realtime_ns(void);

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -335,6 +336,53 @@ int feedwire_request(const char* path, uint16_t type, const void* payload, size_
     }
     close(fd);
     return rc;
+}
+
+/* FEED SUBSCRIPTIONS */
+
+int feedwire_subscribe(const char* path, uint16_t type, const void* request, size_t len,
+                       uint16_t reply_type, int wake_fd, int timeout_ms, int* refused)
+{
+    if (refused)
+        *refused = 0;
+    int fd = feedwire_connect(path);
+    if (fd < 0)
+        return -1;
+    if (feedwire_send(fd, type, request, len) != FEEDWIRE_OK) {
+        close(fd);
+        return -1;
+    }
+    feedwire_header hdr;
+    uint8_t* body = NULL;
+    int rc = feedwire_recv(fd, wake_fd, timeout_ms, &hdr, &body);
+    free(body);
+    if (rc != FEEDWIRE_OK || hdr.type != reply_type) {
+        if (refused && rc == FEEDWIRE_OK && hdr.type == FEEDWIRE_ERROR)
+            *refused = 1;
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int feedwire_next_frame(int fd, int wake_fd, uint16_t type, const char* tag, feedwire_header* hdr,
+                        uint8_t** payload)
+{
+    for (;;) {
+        uint8_t* body = NULL;
+        int rc = feedwire_recv(fd, wake_fd, -1, hdr, &body);
+        if (rc == FEEDWIRE_EMALFORMED)
+            fprintf(stderr, "%s: malformed frame on the feed, dropping the connection\n", tag);
+        if (rc != FEEDWIRE_OK)
+            return rc;
+        if (hdr->type == type) {
+            *payload = body;
+            return FEEDWIRE_OK;
+        }
+        free(body);
+        if (hdr->type == FEEDWIRE_ERROR)
+            return FEEDWIRE_EIO;
+    }
 }
 
 /* CLOCKS */

@@ -3,15 +3,14 @@
 
 #include <errno.h>
 #include <poll.h>
-#include <pthread.h>
 #include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include "feedwire.h"
+#include "feedwire_thread.h"
 #include "scene.pb-c.h"
 
 #define SCENEFEED_API __attribute__((visibility("default")))
@@ -26,40 +25,22 @@ struct scenefeed_subscriber {
     scenefeed_message_callback on_message;
     atomic_uint options;
     atomic_int reconnect;
-    atomic_int stop;
     atomic_int done; /* the library thread has finished */
-    int wake_fd;
-    int first_fd; /* connection opened by subscribe, handed to the thread */
-    int thread_started;
-    pthread_t thread;
-    int* deleted_flag; /* see the library thread */
-    pthread_mutex_t lock;
+    int first_fd;    /* connection opened by subscribe, handed to the thread */
+    feedwire_thread worker;
 };
 
 /* CONNECTION */
 
 static int open_feed(scenefeed_subscriber* h)
 {
-    int fd = feedwire_connect(FEEDWIRE_SCENEFEED_SOCKET);
-    if (fd < 0)
-        return -1;
     uint8_t req[12];
     feedwire_put_u32(req, (uint32_t)h->channel);
     feedwire_put_u32(req + 4, SCENEFEED_FORMAT_FRAMED_PROTOBUF);
     feedwire_put_u32(req + 8, atomic_load(&h->options));
-    if (feedwire_send(fd, FEEDWIRE_SCENE_SUBSCRIBE, req, sizeof(req)) != FEEDWIRE_OK) {
-        close(fd);
-        return -1;
-    }
-    feedwire_header hdr;
-    uint8_t* body = NULL;
-    int rc = feedwire_recv(fd, h->wake_fd, SUBSCRIBE_TIMEOUT_MS, &hdr, &body);
-    free(body);
-    if (rc != FEEDWIRE_OK || hdr.type != FEEDWIRE_SCENE_SUBSCRIBED) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    return feedwire_subscribe(FEEDWIRE_SCENEFEED_SOCKET, FEEDWIRE_SCENE_SUBSCRIBE, req, sizeof(req),
+                              FEEDWIRE_SCENE_SUBSCRIBED, h->worker.wake_fd, SUBSCRIBE_TIMEOUT_MS,
+                              NULL);
 }
 
 /* Hands out a copy of a framed message when it is well formed. */
@@ -80,9 +61,9 @@ static uint8_t* checked_message(const uint8_t* payload, uint32_t length)
 /* Waits ms unless asked to stop; returns non-zero when asked. */
 static int pause_or_stop(scenefeed_subscriber* h, int ms)
 {
-    struct pollfd pfd = {.fd = h->wake_fd, .events = POLLIN};
+    struct pollfd pfd = {.fd = h->worker.wake_fd, .events = POLLIN};
     poll(&pfd, 1, ms);
-    return atomic_load(&h->stop);
+    return feedwire_thread_stopping(&h->worker);
 }
 
 /* LIBRARY THREAD */
@@ -91,14 +72,12 @@ static void* feed_thread(void* arg)
 {
     scenefeed_subscriber* h = arg;
     int deleted = 0;
-    pthread_mutex_lock(&h->lock);
-    h->deleted_flag = &deleted;
+    feedwire_thread_enter(&h->worker, &deleted);
     int fd = h->first_fd;
     h->first_fd = -1;
-    pthread_mutex_unlock(&h->lock);
     unsigned dropped = 0;
 
-    while (!atomic_load(&h->stop)) {
+    while (!feedwire_thread_stopping(&h->worker)) {
         if (fd < 0)
             fd = open_feed(h);
         if (fd < 0) {
@@ -113,23 +92,12 @@ static void* feed_thread(void* arg)
                 return NULL;
             }
         }
-        while (!atomic_load(&h->stop)) {
+        while (!feedwire_thread_stopping(&h->worker)) {
             feedwire_header hdr;
             uint8_t* body = NULL;
-            int rc = feedwire_recv(fd, h->wake_fd, -1, &hdr, &body);
-            if (rc == FEEDWIRE_EMALFORMED)
-                fprintf(stderr,
-                        "libscenefeed: malformed frame on the feed, dropping the connection\n");
-            if (rc != FEEDWIRE_OK)
+            if (feedwire_next_frame(fd, h->worker.wake_fd, FEEDWIRE_SCENE_FRAME, "libscenefeed",
+                                    &hdr, &body) != FEEDWIRE_OK)
                 break;
-            if (hdr.type == FEEDWIRE_ERROR) {
-                free(body);
-                break;
-            }
-            if (hdr.type != FEEDWIRE_SCENE_FRAME) {
-                free(body);
-                continue;
-            }
             uint8_t* message = checked_message(body, hdr.length);
             free(body);
             if (!message) {
@@ -159,39 +127,20 @@ static void* feed_thread(void* arg)
     }
     if (fd >= 0)
         close(fd);
-    pthread_mutex_lock(&h->lock);
-    h->deleted_flag = NULL;
-    pthread_mutex_unlock(&h->lock);
+    feedwire_thread_leave(&h->worker);
     atomic_store(&h->done, 1);
     return NULL;
 }
 
-static void stop_thread(scenefeed_subscriber* h, int for_delete)
-{
-    if (!h->thread_started)
-        return;
-    atomic_store(&h->stop, 1);
-    uint64_t one = 1;
-    if (write(h->wake_fd, &one, sizeof(one)) < 0) {
-        /* eventfd counter cannot overflow here */
-    }
-    if (pthread_equal(pthread_self(), h->thread)) {
-        /* From a callback: the thread ends when the callback returns. */
-        if (for_delete) {
-            pthread_mutex_lock(&h->lock);
-            if (h->deleted_flag)
-                *h->deleted_flag = 1;
-            pthread_mutex_unlock(&h->lock);
-            pthread_detach(h->thread);
-            h->thread_started = 0;
-        }
-        return;
-    }
-    pthread_join(h->thread, NULL);
-    h->thread_started = 0;
-}
-
 /* API */
+
+/* Callbacks are set before the library thread starts. */
+static int callback_guard(const scenefeed_subscriber* h)
+{
+    if (!h)
+        return -EINVAL;
+    return h->worker.started ? -EBUSY : 0;
+}
 
 SCENEFEED_API scenefeed_subscriber* scenefeed_create(int channel, int format, void* client)
 {
@@ -200,15 +149,13 @@ SCENEFEED_API scenefeed_subscriber* scenefeed_create(int channel, int format, vo
     scenefeed_subscriber* h = calloc(1, sizeof(*h));
     if (!h)
         return NULL;
-    h->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (h->wake_fd < 0) {
+    if (feedwire_thread_init(&h->worker) != 0) {
         free(h);
         return NULL;
     }
     h->channel = channel;
     h->client = client;
     h->first_fd = -1;
-    pthread_mutex_init(&h->lock, NULL);
     return h;
 }
 
@@ -221,31 +168,28 @@ SCENEFEED_API scenefeed_subscriber* scenefeed_create(int channel, int format, vo
 SCENEFEED_API int scenefeed_set_on_connect_callback(scenefeed_subscriber* h,
                                                     scenefeed_connection_callback cb)
 {
-    SETTER_GUARD(h);
-    if (h->thread_started)
-        return -EBUSY;
-    h->on_connect = cb;
-    return 0;
+    int rc = callback_guard(h);
+    if (rc == 0)
+        h->on_connect = cb;
+    return rc;
 }
 
 SCENEFEED_API int scenefeed_set_on_disconnect_callback(scenefeed_subscriber* h,
                                                        scenefeed_connection_callback cb)
 {
-    SETTER_GUARD(h);
-    if (h->thread_started)
-        return -EBUSY;
-    h->on_disconnect = cb;
-    return 0;
+    int rc = callback_guard(h);
+    if (rc == 0)
+        h->on_disconnect = cb;
+    return rc;
 }
 
 SCENEFEED_API int scenefeed_set_on_message_arrived_callback(scenefeed_subscriber* h,
                                                             scenefeed_message_callback cb)
 {
-    SETTER_GUARD(h);
-    if (h->thread_started)
-        return -EBUSY;
-    h->on_message = cb;
-    return 0;
+    int rc = callback_guard(h);
+    if (rc == 0)
+        h->on_message = cb;
+    return rc;
 }
 
 SCENEFEED_API int scenefeed_set_velocity_enabled(scenefeed_subscriber* h)
@@ -279,48 +223,43 @@ SCENEFEED_API int scenefeed_set_reconnect(scenefeed_subscriber* h, int enable)
 SCENEFEED_API int scenefeed_subscribe(scenefeed_subscriber* h)
 {
     SETTER_GUARD(h);
-    if (h->thread_started) {
-        if (pthread_equal(pthread_self(), h->thread) ||
-            (!atomic_load(&h->stop) && !atomic_load(&h->done)))
+    if (h->worker.started) {
+        if (feedwire_thread_is_self(&h->worker) ||
+            (!feedwire_thread_stopping(&h->worker) && !atomic_load(&h->done)))
             return -EBUSY;
-        stop_thread(h, 0);
+        feedwire_thread_stop(&h->worker, 0);
     }
-    uint64_t drain;
-    while (read(h->wake_fd, &drain, sizeof(drain)) > 0) {
-    }
-    atomic_store(&h->stop, 0);
+    feedwire_thread_reset(&h->worker);
     atomic_store(&h->done, 0);
     int fd = open_feed(h);
     if (fd < 0 && !atomic_load(&h->reconnect))
         return -EIO;
     h->first_fd = fd;
-    if (pthread_create(&h->thread, NULL, feed_thread, h) != 0) {
+    if (feedwire_thread_start(&h->worker, feed_thread, h) != 0) {
         if (fd >= 0)
             close(fd);
         h->first_fd = -1;
         return -EAGAIN;
     }
-    h->thread_started = 1;
     return 0;
 }
 
 SCENEFEED_API int scenefeed_unsubscribe(scenefeed_subscriber* h)
 {
     SETTER_GUARD(h);
-    if (!h->thread_started)
+    if (!h->worker.started)
         return -EINVAL;
-    stop_thread(h, 0);
+    feedwire_thread_stop(&h->worker, 0);
     return 0;
 }
 
 SCENEFEED_API int scenefeed_delete(scenefeed_subscriber* h)
 {
     SETTER_GUARD(h);
-    stop_thread(h, 1);
+    feedwire_thread_stop(&h->worker, 1);
     if (h->first_fd >= 0)
         close(h->first_fd);
-    close(h->wake_fd);
-    pthread_mutex_destroy(&h->lock);
+    feedwire_thread_destroy(&h->worker);
     free(h);
     return 0;
 }

@@ -7,6 +7,11 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh"
 jobs=$(nproc)
+# Safety net: anything a test starts without its own CAMROOT still lands in a
+# throwaway directory, never in /etc or /run.
+CAMROOT=$(mktemp -d /tmp/ptz-ctest-XXXXXX)
+export CAMROOT
+trap 'rm -rf "$CAMROOT"' EXIT
 
 echo "== g++ build =="
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPTZ_WERROR=ON

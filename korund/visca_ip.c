@@ -161,6 +161,22 @@ int visca_udp_open(ViscaUdpSocket* sock, guint16 port, GIOFunc func)
     return 0;
 }
 
+gssize visca_udp_receive(ViscaUdpSocket* sock, guint8* buf, gsize size, GSocketAddress** from)
+{
+    g_autoptr(GError) error = NULL;
+    gssize got = g_socket_receive_from(sock->socket, from, (gchar*)buf, size, NULL, &error);
+    if (got < 0) {
+        if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK))
+            return 0;
+        visca_log_warning("%sFailed to read from socket: %s", error->message);
+        sock->watch = 0;
+        return -1;
+    }
+    if (got == 0)
+        visca_log_debug("%sRead not successful");
+    return got;
+}
+
 void visca_udp_close(ViscaUdpSocket* sock)
 {
     g_autoptr(GError) error = NULL;
@@ -195,24 +211,14 @@ static gboolean visca_readable(GIOChannel* channel, GIOCondition condition, gpoi
 {
     ViscaUdpSocket* sock = user_data;
     guint8 buf[VISCA_IP_MAX_DATAGRAM];
-    g_autoptr(GError) error = NULL;
     g_autoptr(GSocketAddress) from = NULL;
 
     (void)channel;
     (void)condition;
     visca_log_debug("%sUDP data available");
-    gssize got = g_socket_receive_from(sock->socket, &from, (gchar*)buf, sizeof buf, NULL, &error);
-    if (got < 0) {
-        if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK))
-            return G_SOURCE_CONTINUE;
-        visca_log_warning("%sFailed to read from socket: %s", error->message);
-        sock->watch = 0;
-        return G_SOURCE_REMOVE;
-    }
-    if (got == 0) {
-        visca_log_debug("%sRead not successful");
-        return G_SOURCE_CONTINUE;
-    }
+    gssize got = visca_udp_receive(sock, buf, sizeof buf, &from);
+    if (got <= 0)
+        return got < 0 ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
     visca_log_debug("%sRead %d bytes", (int)got);
     Sender sender = {sock->socket, from};
     visca_ip_handle_datagram(buf, (gsize)got, send_to_sender, &sender);

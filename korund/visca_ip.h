@@ -59,6 +59,13 @@ int visca_udp_open(ViscaUdpSocket* sock, guint16 port, GIOFunc func);
 void visca_udp_close(ViscaUdpSocket* sock);
 
 /*
+ * Reads one datagram from a watched socket. >0 its length (*from is the
+ * sender), 0 when there is nothing to handle, -1 on a read error: the watch
+ * is then dropped and the caller returns G_SOURCE_REMOVE.
+ */
+gssize visca_udp_receive(ViscaUdpSocket* sock, guint8* buf, gsize size, GSocketAddress** from);
+
+/*
  * The port actually used for `port`: tests move the daemon's UDP ports with
  * the environment variables KORUND_VISCA_PORT and
  * KORUND_NETWORK_SETTINGS_PORT.

@@ -224,24 +224,14 @@ static gboolean netset_readable(GIOChannel* channel, GIOCondition condition, gpo
 {
     ViscaUdpSocket* sock = user_data;
     guint8 buf[VISCA_NETSET_MAX];
-    g_autoptr(GError) error = NULL;
     g_autoptr(GSocketAddress) from = NULL;
 
     (void)channel;
     (void)condition;
     visca_log_debug("%sUDP broadcast data available");
-    gssize got = g_socket_receive_from(sock->socket, &from, (gchar*)buf, sizeof buf, NULL, &error);
-    if (got < 0) {
-        if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK))
-            return G_SOURCE_CONTINUE;
-        visca_log_warning("%sFailed to read from socket: %s", error->message);
-        sock->watch = 0;
-        return G_SOURCE_REMOVE;
-    }
-    if (got == 0) {
-        visca_log_debug("%sRead not successful");
-        return G_SOURCE_CONTINUE;
-    }
+    gssize got = visca_udp_receive(sock, buf, sizeof buf, &from);
+    if (got <= 0)
+        return got < 0 ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
     if (visca_netset_classify(buf, (gsize)got) == VISCA_NETSET_CHANGE && is_own_echo(from))
         return G_SOURCE_CONTINUE;
     Requester requester = {sock->socket, from};

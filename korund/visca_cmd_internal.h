@@ -62,6 +62,13 @@ int visca_back_light_parser(const guint8* packet, gsize length);
 int visca_stabilizer_parser(const guint8* packet, gsize length);
 int visca_memory_parser(const guint8* packet, gsize length);
 
+/*
+ * Checks the first bytes common to commands and inquiries: at least five
+ * bytes, addressed to this device (8x), of message type `type` (01 command,
+ * 09 inquiry). VISCA_OK or the negative code to answer with.
+ */
+int visca_parser_check_header(const guint8* packet, gsize length, guint8 type);
+
 /* Pan/tilt commands (8x 01 06 ...). */
 int visca_parser_length_pt(const guint8* packet, gsize length);
 int visca_cmd_parser_pt(const guint8* packet, gsize length);

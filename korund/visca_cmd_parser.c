@@ -101,9 +101,7 @@ int visca_parser_length_extended(const guint8* packet, gsize length)
     return length == 8 ? VISCA_OK : VISCA_ERR_LENGTH;
 }
 
-/* COMMAND PARSER */
-
-int visca_cmd_parser(const guint8* packet, gsize length)
+int visca_parser_check_header(const guint8* packet, gsize length, guint8 type)
 {
     if (packet == NULL || length < 5) {
         visca_log_debug("%sCommand to short");
@@ -113,12 +111,21 @@ int visca_cmd_parser(const guint8* packet, gsize length)
         visca_log_debug("%sCommand not for this device");
         return VISCA_ERR_NOT_FOR_US;
     }
-    if (packet[1] != VISCA_TYPE_COMMAND) {
-        visca_log_debug("%sCommand was not a command");
+    if (packet[1] != type) {
+        visca_log_debug("%sCommand was not %s",
+                        type == VISCA_TYPE_INQUIRY ? "an inquiry" : "a command");
         return VISCA_ERR_TYPE;
     }
+    return VISCA_OK;
+}
 
-    int ret;
+/* COMMAND PARSER */
+
+int visca_cmd_parser(const guint8* packet, gsize length)
+{
+    int ret = visca_parser_check_header(packet, length, VISCA_TYPE_COMMAND);
+    if (ret != VISCA_OK)
+        return ret;
     switch (packet[2]) {
     case 0x04:
         ret = visca_parser_length_cam(packet, length);

@@ -253,18 +253,9 @@ int visca_inq_parser(const guint8* packet, gsize length, guint8** reply, gsize* 
 {
     *reply = NULL;
     *reply_length = 0;
-    if (packet == NULL || length < 5) {
-        visca_log_debug("%sCommand to short");
-        return VISCA_ERR_LENGTH;
-    }
-    if (packet[0] != (0x80 | visca_device.device_id)) {
-        visca_log_debug("%sCommand not for this device");
-        return VISCA_ERR_NOT_FOR_US;
-    }
-    if (packet[1] != VISCA_TYPE_INQUIRY) {
-        visca_log_debug("%sCommand was not an inquiry");
-        return VISCA_ERR_TYPE;
-    }
+    int ret = visca_parser_check_header(packet, length, VISCA_TYPE_INQUIRY);
+    if (ret != VISCA_OK)
+        return ret;
     switch (packet[2]) {
     case 0x00:
         if (length != 5)

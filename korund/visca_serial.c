@@ -202,6 +202,21 @@ static gboolean read_port(GIOChannel* channel, GIOCondition condition, gpointer 
 
 /* OPEN AND CLOSE */
 
+/* Opens the in or the out side of the link and watches it for input. */
+static int open_side(const char* path, int baud, gboolean in, int* fd, GIOChannel** channel,
+                     guint* watch)
+{
+    int result = open_port(path, baud, fd);
+    if (result == 0)
+        result = make_channel(*fd, channel);
+    if (result == 0) {
+        visca_log_debug("%sAdding watch of serial %s interface", in ? "in" : "out");
+        *watch =
+            g_io_add_watch(*channel, G_IO_IN | G_IO_ERR | G_IO_HUP, read_port, GINT_TO_POINTER(in));
+    }
+    return result;
+}
+
 int openSerial(const char* in_path, const char* out_path, int baud)
 {
     int result;
@@ -211,24 +226,11 @@ int openSerial(const char* in_path, const char* out_path, int baud)
     visca_assembler_reset(&visca_serial.in_assembler);
     visca_assembler_reset(&visca_serial.out_assembler);
 
-    result = open_port(in_path, baud, &visca_serial.in_fd);
+    result = open_side(in_path, baud, TRUE, &visca_serial.in_fd, &visca_serial.in_channel,
+                       &visca_serial.in_watch);
     if (result == 0)
-        result = make_channel(visca_serial.in_fd, &visca_serial.in_channel);
-    if (result == 0) {
-        visca_log_debug("%sAdding watch of serial in interface");
-        visca_serial.in_watch =
-            g_io_add_watch(visca_serial.in_channel, G_IO_IN | G_IO_ERR | G_IO_HUP, read_port,
-                           GINT_TO_POINTER(TRUE));
-        result = open_port(out_path, baud, &visca_serial.out_fd);
-    }
-    if (result == 0)
-        result = make_channel(visca_serial.out_fd, &visca_serial.out_channel);
-    if (result == 0) {
-        visca_log_debug("%sAdding watch of serial out interface");
-        visca_serial.out_watch =
-            g_io_add_watch(visca_serial.out_channel, G_IO_IN | G_IO_ERR | G_IO_HUP, read_port,
-                           GINT_TO_POINTER(FALSE));
-    }
+        result = open_side(out_path, baud, FALSE, &visca_serial.out_fd, &visca_serial.out_channel,
+                           &visca_serial.out_watch);
     visca_serial.open = TRUE;
     if (result != 0)
         closeSerial();

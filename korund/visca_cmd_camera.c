@@ -92,40 +92,27 @@ int visca_power_parser(const guint8* packet, gsize length)
     }
 }
 
+/* 02 sets the IR-cut filter to `on_value`, 03 puts the filter in ("yes"). */
+static int set_ir_cut_filter(guint8 byte, const char* on_value)
+{
+    if (byte != 0x02 && byte != 0x03)
+        return VISCA_ERR_PARAM;
+    return VISCA_ACTIONS->set_bytestring(VISCA_PROXY_IMAGE, "IrCutFilter",
+                                         byte == 0x02 ? on_value : "yes");
+}
+
 int visca_icr_parser(const guint8* packet, gsize length)
 {
     (void)length;
     LOG_NAME();
-    const char* value;
-    switch (P(0)) {
-    case 0x02:
-        value = "no";
-        break; /* filter removed: night mode */
-    case 0x03:
-        value = "yes";
-        break;
-    default:
-        return VISCA_ERR_PARAM;
-    }
-    return VISCA_ACTIONS->set_bytestring(VISCA_PROXY_IMAGE, "IrCutFilter", value);
+    return set_ir_cut_filter(P(0), "no"); /* filter removed: night mode */
 }
 
 int visca_icr_auto_parser(const guint8* packet, gsize length)
 {
     (void)length;
     LOG_NAME();
-    const char* value;
-    switch (P(0)) {
-    case 0x02:
-        value = "auto";
-        break;
-    case 0x03:
-        value = "yes";
-        break;
-    default:
-        return VISCA_ERR_PARAM;
-    }
-    return VISCA_ACTIONS->set_bytestring(VISCA_PROXY_IMAGE, "IrCutFilter", value);
+    return set_ir_cut_filter(P(0), "auto");
 }
 
 int visca_icr_auto_threshold_parser(const guint8* packet, gsize length)
@@ -138,6 +125,15 @@ int visca_icr_auto_threshold_parser(const guint8* packet, gsize length)
     gint32 hysteresis = (gint32)(v * 100 / 28);
     visca_log_debug("%sIR-cut filter hysteresis: %d", hysteresis);
     return VISCA_ACTIONS->set_int(VISCA_PROXY_IMAGE, "AutoIrCutFilterHysteresis", hysteresis);
+}
+
+/* Writes table[index] to an int property; a missing entry is a parameter error. */
+static int set_from_table(int proxy, const char* property, const gint32* table, guint size,
+                          guint index)
+{
+    if (index >= size || table[index] < 0)
+        return VISCA_ERR_PARAM2;
+    return VISCA_ACTIONS->set_int(proxy, property, table[index]);
 }
 
 /* ZOOM AND FOCUS */
@@ -268,11 +264,8 @@ int visca_focus_near_limit_parser(const guint8* packet, gsize length)
 {
     (void)length;
     LOG_NAME();
-    guint8 p = P(0);
-    if (p >= VISCA_FOCUS_NEAR_LIMIT_TABLE_SIZE || visca_focus_near_limit_table[p] < 0)
-        return VISCA_ERR_PARAM2;
-    return VISCA_ACTIONS->set_int(VISCA_PROXY_PTZ_DRIVER, "LimitMinFocus",
-                                  visca_focus_near_limit_table[p]);
+    return set_from_table(VISCA_PROXY_PTZ_DRIVER, "LimitMinFocus", visca_focus_near_limit_table,
+                          VISCA_FOCUS_NEAR_LIMIT_TABLE_SIZE, P(0));
 }
 
 /* WHITE BALANCE */
@@ -509,13 +502,6 @@ static int step_property(const char* property, const gint32* table, int size, gi
     return a->set_int(VISCA_PROXY_IMAGE, property, next);
 }
 
-static int set_from_table(const char* property, const gint32* table, guint size, guint index)
-{
-    if (index >= size || table[index] < 0)
-        return VISCA_ERR_PARAM2;
-    return VISCA_ACTIONS->set_int(VISCA_PROXY_IMAGE, property, table[index]);
-}
-
 int visca_iris_relative_parser(const guint8* packet, gsize length)
 {
     (void)length;
@@ -527,8 +513,8 @@ int visca_iris_direct_parser(const guint8* packet, gsize length)
 {
     (void)length;
     LOG_NAME();
-    return set_from_table("IrisPosition", visca_iris_table, VISCA_IRIS_TABLE_SIZE,
-                          visca_nibbles(&P(2), 2));
+    return set_from_table(VISCA_PROXY_IMAGE, "IrisPosition", visca_iris_table,
+                          VISCA_IRIS_TABLE_SIZE, visca_nibbles(&P(2), 2));
 }
 
 int visca_gain_relative_parser(const guint8* packet, gsize length)
@@ -542,7 +528,7 @@ int visca_gain_direct_parser(const guint8* packet, gsize length)
 {
     (void)length;
     LOG_NAME();
-    return set_from_table("ManualGain", visca_gain_table, VISCA_GAIN_TABLE_SIZE,
+    return set_from_table(VISCA_PROXY_IMAGE, "ManualGain", visca_gain_table, VISCA_GAIN_TABLE_SIZE,
                           visca_nibbles(&P(2), 2));
 }
 
@@ -550,7 +536,8 @@ int visca_gain_limit_parser(const guint8* packet, gsize length)
 {
     (void)length;
     LOG_NAME();
-    return set_from_table("MaxGain", visca_gain_limit_table, VISCA_GAIN_LIMIT_TABLE_SIZE, P(0));
+    return set_from_table(VISCA_PROXY_IMAGE, "MaxGain", visca_gain_limit_table,
+                          VISCA_GAIN_LIMIT_TABLE_SIZE, P(0));
 }
 
 /* OTHER PICTURE SETTINGS */

@@ -150,17 +150,23 @@ int ptzlink_client_start(int handle, int flags)
     return r;
 }
 
-int ptzlink_client_stop(int handle)
+/* Stops the client's connection and lets go of the caller's reference. */
+static int stop_and_put(client* c)
 {
-    client* c = client_get(handle);
-    if (c == NULL)
-        return PTZLINK_ERR_ARGUMENT;
     pthread_mutex_lock(&c->lock);
     c->started = 0;
     drop_connection(c);
     pthread_mutex_unlock(&c->lock);
     client_put(c);
     return PTZLINK_OK;
+}
+
+int ptzlink_client_stop(int handle)
+{
+    client* c = client_get(handle);
+    if (c == NULL)
+        return PTZLINK_ERR_ARGUMENT;
+    return stop_and_put(c);
 }
 
 int ptzlink_client_delete(int handle)
@@ -175,12 +181,7 @@ int ptzlink_client_delete(int handle)
     pthread_mutex_unlock(&table_lock);
     if (c == NULL)
         return PTZLINK_ERR_ARGUMENT;
-    pthread_mutex_lock(&c->lock);
-    c->started = 0;
-    drop_connection(c);
-    pthread_mutex_unlock(&c->lock);
-    client_put(c);
-    return PTZLINK_OK;
+    return stop_and_put(c);
 }
 
 /* REQUESTS */

@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 1:
             if (ptzlink_get_spaces(client, &count, &spaces, &selected, &names) == PTZLINK_OK) {
                 for (int i = 0; i < count; ++i)
-                    selected += spaces[i].kind;
+                    selected ^= spaces[i].kind; // reads every entry; xor cannot overflow
                 free(spaces);
                 free(names);
             }

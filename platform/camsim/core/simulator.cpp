@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "gerror.h"
+
 namespace camsim
 {
 
@@ -77,11 +79,8 @@ void Context::ownName(const std::string& name) const
         bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
         g_variant_new("(su)", name.c_str(), 4u /* DO_NOT_QUEUE */), G_VARIANT_TYPE("(u)"),
         G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &err);
-    if (r == nullptr) {
-        std::string msg = fmt::format("cannot own {}: {}", name, err->message);
-        g_error_free(err);
-        throw std::runtime_error(msg);
-    }
+    if (r == nullptr)
+        throwGError(fmt::format("cannot own {}", name), err);
     guint32 result = 0;
     g_variant_get(r, "(u)", &result);
     g_variant_unref(r);

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "camsim/core/gerror.h"
+
 namespace camsim::korund
 {
 
@@ -52,22 +54,16 @@ void PropertyObject::exportOn(GDBusConnection* bus)
     xml += "</node>";
     GError* error = nullptr;
     node_ = g_dbus_node_info_new_for_xml(xml.c_str(), &error);
-    if (!node_) {
-        std::string msg = error->message;
-        g_error_free(error);
-        throw std::runtime_error("korund services: bad introspection for " + path_ + ": " + msg);
-    }
+    if (!node_)
+        throwGError("korund services: bad introspection for " + path_, error);
     static const GDBusInterfaceVTable vtable = {
         nullptr, &PropertyObject::onGet, &PropertyObject::onSet, {nullptr}};
     bus_ = bus;
     for (GDBusInterfaceInfo** info = node_->interfaces; *info; ++info) {
         guint id = g_dbus_connection_register_object(bus, path_.c_str(), *info, &vtable, this,
                                                      nullptr, &error);
-        if (id == 0) {
-            std::string msg = error->message;
-            g_error_free(error);
-            throw std::runtime_error("korund services: cannot export " + path_ + ": " + msg);
-        }
+        if (id == 0)
+            throwGError("korund services: cannot export " + path_, error);
         registrations_.push_back(id);
     }
 }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "camsim/core/gerror.h"
+
 namespace camsim::korund
 {
 
@@ -97,20 +99,14 @@ void PtzCoordinator::exportOn(GDBusConnection* bus)
 {
     GError* error = nullptr;
     node_ = g_dbus_node_info_new_for_xml(introspection().c_str(), &error);
-    if (!node_) {
-        std::string msg = error->message;
-        g_error_free(error);
-        throw std::runtime_error("PTZ coordinator introspection: " + msg);
-    }
+    if (!node_)
+        throwGError("PTZ coordinator introspection", error);
     static const GDBusInterfaceVTable vtable = {
         &PtzCoordinator::onMethod, nullptr, nullptr, {nullptr}};
     registration_ = g_dbus_connection_register_object(bus, kPath, node_->interfaces[0], &vtable,
                                                       this, nullptr, &error);
-    if (registration_ == 0) {
-        std::string msg = error->message;
-        g_error_free(error);
-        throw std::runtime_error("cannot export the PTZ coordinator: " + msg);
-    }
+    if (registration_ == 0)
+        throwGError("cannot export the PTZ coordinator", error);
     bus_ = bus;
 }
 

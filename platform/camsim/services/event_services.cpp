@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "camsim/core/gerror.h"
 #include "camsim/core/module.h"
 
 namespace camsim
@@ -80,7 +81,7 @@ public:
         GError* err = nullptr;
         info_ = g_dbus_node_info_new_for_xml(kIntrospection, &err);
         if (info_ == nullptr)
-            fail("introspection", err);
+            throwGError("introspection", err);
         registerObject(kProducerPath, kProducerName);
         registerObject(kConsumerPath, kConsumerName);
 
@@ -119,13 +120,6 @@ public:
     ~EventServices() override { stop(); }
 
 private:
-    [[noreturn]] static void fail(const char* what, GError* err)
-    {
-        std::string msg = fmt::format("{}: {}", what, err != nullptr ? err->message : "?");
-        g_clear_error(&err);
-        throw std::runtime_error(msg);
-    }
-
     void registerObject(const char* path, const char* iface)
     {
         static const GDBusInterfaceVTable vtable = {onMethod, nullptr, nullptr, {}};
@@ -134,7 +128,7 @@ private:
             ctx_->bus, path, g_dbus_node_info_lookup_interface(info_, iface), &vtable, this,
             nullptr, &err);
         if (id == 0)
-            fail(path, err);
+            throwGError(path, err);
         registrations_.push_back(id);
     }
 

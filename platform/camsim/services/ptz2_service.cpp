@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "camsim/core/gerror.h"
 #include "camsim/core/module.h"
 #include "ptz_link_server.h"
 
@@ -76,7 +77,7 @@ public:
         GError* err = nullptr;
         info_ = g_dbus_node_info_new_for_xml(kIntrospection, &err);
         if (info_ == nullptr)
-            fail("introspection", err);
+            throwGError("introspection", err);
 
         // The manager lives at the service's root path; "/" answers the same
         // for clients that ask the bus root.
@@ -147,13 +148,6 @@ private:
         int channel;
     };
 
-    [[noreturn]] static void fail(const char* what, GError* err)
-    {
-        std::string msg = fmt::format("{}: {}", what, err != nullptr ? err->message : "?");
-        g_clear_error(&err);
-        throw std::runtime_error(msg);
-    }
-
     static std::string channelPath(int ch) { return fmt::format("{}/Channel/{}", kRootPath, ch); }
 
     void registerObject(const std::string& path, const char* iface, int channel)
@@ -165,7 +159,7 @@ private:
             ctx_->bus, path.c_str(), g_dbus_node_info_lookup_interface(info_, iface), &vtable,
             targets_.back().get(), nullptr, &err);
         if (id == 0)
-            fail(path.c_str(), err);
+            throwGError(path.c_str(), err);
         registrations_.push_back(id);
     }
 

@@ -282,26 +282,27 @@ static int request(int handle, uint16_t type, const void* req, uint32_t req_len,
     return r;
 }
 
-int ptzlink_continuous_move(int handle, double pan, double tilt, double zoom)
+/* A request whose reply must be empty. */
+static int request_no_reply(int handle, uint16_t type, const void* req, uint32_t req_len)
 {
-    ptzlink_move_req m = {pan, tilt, zoom};
     unsigned char payload[PTZLINK_MAX_PACKET];
     uint32_t len = 0;
-    int r = request(handle, PTZLINK_MSG_MOVE, &m, sizeof m, payload, &len);
+    int r = request(handle, type, req, req_len, payload, &len);
     if (r == PTZLINK_OK && len != 0)
         return PTZLINK_ERR_PROTOCOL;
     return r;
 }
 
+int ptzlink_continuous_move(int handle, double pan, double tilt, double zoom)
+{
+    ptzlink_move_req m = {pan, tilt, zoom};
+    return request_no_reply(handle, PTZLINK_MSG_MOVE, &m, sizeof m);
+}
+
 int ptzlink_set_spaces(int handle, int pantilt_space, int zoom_space)
 {
     ptzlink_set_spaces_req s = {pantilt_space, zoom_space};
-    unsigned char payload[PTZLINK_MAX_PACKET];
-    uint32_t len = 0;
-    int r = request(handle, PTZLINK_MSG_SET_SPACES, &s, sizeof s, payload, &len);
-    if (r == PTZLINK_OK && len != 0)
-        return PTZLINK_ERR_PROTOCOL;
-    return r;
+    return request_no_reply(handle, PTZLINK_MSG_SET_SPACES, &s, sizeof s);
 }
 
 int ptzlink_get_spaces(int handle, int* count, ptzlink_space** spaces, int* selected, char** names)

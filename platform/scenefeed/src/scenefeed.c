@@ -192,25 +192,27 @@ SCENEFEED_API int scenefeed_set_on_message_arrived_callback(scenefeed_subscriber
     return rc;
 }
 
-SCENEFEED_API int scenefeed_set_velocity_enabled(scenefeed_subscriber* h)
+/* Subscription options take effect on the next (re)connection. */
+static int enable_option(scenefeed_subscriber* h, unsigned bit)
 {
     SETTER_GUARD(h);
-    atomic_fetch_or(&h->options, FEEDWIRE_SCENE_VELOCITY);
+    atomic_fetch_or(&h->options, bit);
     return 0;
+}
+
+SCENEFEED_API int scenefeed_set_velocity_enabled(scenefeed_subscriber* h)
+{
+    return enable_option(h, FEEDWIRE_SCENE_VELOCITY);
 }
 
 SCENEFEED_API int scenefeed_set_bounding_box_enabled(scenefeed_subscriber* h)
 {
-    SETTER_GUARD(h);
-    atomic_fetch_or(&h->options, FEEDWIRE_SCENE_BOX);
-    return 0;
+    return enable_option(h, FEEDWIRE_SCENE_BOX);
 }
 
 SCENEFEED_API int scenefeed_set_low_confident_enabled(scenefeed_subscriber* h)
 {
-    SETTER_GUARD(h);
-    atomic_fetch_or(&h->options, FEEDWIRE_SCENE_LOW_CONFIDENT);
-    return 0;
+    return enable_option(h, FEEDWIRE_SCENE_LOW_CONFIDENT);
 }
 
 SCENEFEED_API int scenefeed_set_reconnect(scenefeed_subscriber* h, int enable)

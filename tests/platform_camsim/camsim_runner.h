@@ -40,6 +40,18 @@ inline bool pumpUntil(const std::function<bool()>& done,
     return true;
 }
 
+// Round trip to the bus daemon: once it returns, every match rule this
+// connection added before has been applied, so signals emitted afterwards
+// reach it.
+inline void syncWithBus(GDBusConnection* c)
+{
+    GVariant* r = g_dbus_connection_call_sync(c, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                              "org.freedesktop.DBus", "GetId", nullptr, nullptr,
+                                              G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr);
+    if (r)
+        g_variant_unref(r);
+}
+
 // One request on camsim's control socket.
 inline nlohmann::json controlRequest(const std::string& path, const nlohmann::json& request)
 {

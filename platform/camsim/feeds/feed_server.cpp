@@ -180,7 +180,7 @@ bool FeedServer::handle(Client& c, std::uint16_t type, const std::uint8_t* p, st
     switch (c.kind) {
     case Kind::Det:
         if (type == FEEDWIRE_DET_INFO_REQUEST) {
-            Bytes info = encodeDetectorInformation(0);
+            Bytes info = detectorInfo_.empty() ? encodeDetectorInformation(0) : detectorInfo_;
             send(c, FEEDWIRE_DET_INFO, info.data(), info.size());
             return true;
         }
@@ -199,7 +199,8 @@ bool FeedServer::handle(Client& c, std::uint16_t type, const std::uint8_t* p, st
                 return refuse(ENODEV, "no such channel");
             c.subscribed = true;
             send(c, FEEDWIRE_DET_SUBSCRIBED, nullptr, 0);
-            return true;
+            // Dropped right after the subscription was confirmed.
+            return detFault_ != DetFault::Drop;
         }
         break;
     case Kind::Scene:
@@ -254,6 +255,14 @@ void FeedServer::send(Client& c, std::uint16_t type, const void* payload, std::s
     c.queued.append(reinterpret_cast<const char*>(hdr), sizeof(hdr));
     if (length > 0)
         c.queued.append(static_cast<const char*>(payload), length);
+    flush(c);
+}
+
+void FeedServer::sendRaw(Client& c, const void* bytes, std::size_t length)
+{
+    if (c.dead)
+        return;
+    c.queued.append(static_cast<const char*>(bytes), length);
     flush(c);
 }
 
@@ -337,7 +346,7 @@ void FeedServer::publish(const Frame& frame)
         if (c.kind == Kind::Det) {
             if (vod.empty())
                 vod = encodeVodScene(frame);
-            send(c, FEEDWIRE_DET_FRAME, vod.data(), vod.size());
+            sendDetFrame(c, vod);
         } else if (c.kind == Kind::Scene) {
             unsigned opts = c.options & (kSceneVelocity | kSceneBox | kSceneLowConfident);
             auto it = scenes.find(opts);
@@ -355,6 +364,53 @@ void FeedServer::publish(const Frame& frame)
             publishMessage(kAnalyticsTopic, std::to_string(ch), frame.captureNs, payload);
     }
     reap();
+}
+
+void FeedServer::sendDetFrame(Client& c, const Bytes& vod)
+{
+    // A varint that never ends: no VOD.Scene decodes from it.
+    static const std::uint8_t kUndecodable[] = {0x08, 0xff, 0xff, 0xff, 0xff, 0xff,
+                                                0xff, 0xff, 0xff, 0xff, 0xff};
+    static const char kGarbage[] = "not a feed frame\n";
+    switch (detFault_) {
+    case DetFault::None:
+        send(c, FEEDWIRE_DET_FRAME, vod.data(), vod.size());
+        break;
+    case DetFault::Silent:
+    case DetFault::Drop:
+        break;
+    case DetFault::Undecodable:
+        send(c, FEEDWIRE_DET_FRAME, kUndecodable, sizeof kUndecodable);
+        break;
+    case DetFault::Garbage:
+        sendRaw(c, kGarbage, sizeof kGarbage - 1);
+        break;
+    }
+}
+
+void FeedServer::setDetFault(DetFault fault)
+{
+    detFault_ = fault;
+    if (fault != DetFault::Drop)
+        return;
+    for (auto& c : clients_)
+        if (c->kind == Kind::Det && c->subscribed)
+            drop(*c);
+    reap();
+}
+
+unsigned FeedServer::injectDetFrame(const Bytes& payload)
+{
+    unsigned sent = 0;
+    for (auto& cp : clients_) {
+        Client& c = *cp;
+        if (c.kind != Kind::Det || !c.subscribed || c.dead)
+            continue;
+        send(c, FEEDWIRE_DET_FRAME, payload.data(), payload.size());
+        sent++;
+    }
+    reap();
+    return sent;
 }
 
 void FeedServer::publishMessage(const std::string& topic, const std::string& source,

@@ -23,17 +23,6 @@ std::string settingsPath(const std::string& fileName)
     return camPath(std::string(kSettingsDirectory) + fileName);
 }
 
-std::string readSettingsText(const std::string& fileName)
-{
-    gchar* contents = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(settingsPath(fileName).c_str(), &contents, &length, nullptr))
-        return {};
-    std::string text(contents, length);
-    g_free(contents);
-    return text;
-}
-
 std::string directoryOf(const std::string& path)
 {
     std::vector<char> copy(path.begin(), path.end());
@@ -48,6 +37,17 @@ void publishAndSave(GeneralSettings& record, const std::string& fileName)
 }
 
 } // namespace
+
+std::string readSettingsText(const std::string& fileName)
+{
+    gchar* contents = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents(settingsPath(fileName).c_str(), &contents, &length, nullptr))
+        return {};
+    std::string text(contents, length);
+    g_free(contents);
+    return text;
+}
 
 bool saveSettingsText(const std::string& fileName, const std::string& text)
 {
@@ -90,8 +90,13 @@ bool saveSettings(GeneralSettings& record, const std::string& fileName)
 {
     json::JsonPtr object(json_object_new_object());
     record.toJson(object.get(), kToFile);
+    return saveSettingsJson(object.get(), fileName);
+}
+
+bool saveSettingsJson(json_object* object, const std::string& fileName)
+{
     json_c_set_serialization_double_format("%.6g", JSON_C_OPTION_THREAD);
-    const char* text = json_object_to_json_string(object.get());
+    const char* text = json_object_to_json_string(object);
     std::string encoded = text != nullptr ? text : "";
     // Drop the per-thread format again: json-c keeps it in a heap copy that
     // would leak when this thread ends.

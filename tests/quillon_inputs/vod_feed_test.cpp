@@ -309,6 +309,40 @@ TEST_F(VodFeed, SecondClientIsRefusedAndCannotEndTheFirst)
     ASSERT_TRUE(moreFrames(15));
 }
 
+TEST_F(VodFeed, DetectorClassesGiveCalibratedThresholds)
+{
+    run(R"({"name":"classes","detector":{"classes":[
+            {"id":0,"name":"human","calibrations":[
+                {"precision":0.8,"recall":0.6,"threshold":37.9},
+                {"precision":0.6,"recall":0.8,"threshold":50}]},
+            {"id":3,"name":"thing"},
+            {"id":5,"name":"","calibrations":[{"precision":0.9,"recall":0.9,"threshold":20}]}]}})",
+        false);
+    holder->start();
+    const VodClassMap detector = holder->vodClient().detectorClassMap();
+    ASSERT_EQ(detector.size(), 2u);          // the nameless class is skipped
+    EXPECT_EQ(detector.at(0).threshold, 37); // first of two equal F1, truncated
+    EXPECT_EQ(detector.at(3).threshold, 0);  // no calibration
+    // The file's -1 thresholds take the detector's.
+    const VodClassMap classes = holder->classes();
+    EXPECT_EQ(classes.at(0).threshold, 37);
+    EXPECT_EQ(classes.at(1).threshold, -1); // unknown to this detector
+}
+
+TEST_F(VodFeed, DetectorWithoutClassesIsRetried)
+{
+    run(R"({"name":"none","detector":{"classes":[]}})", false);
+    EXPECT_EQ(holder->vodClient().start(), -1);
+    EXPECT_TRUE(holder->vodClient().started());
+    EXPECT_EQ(holder->vodClient().subscription(), 0u);
+    // Camsim gets its classes back: the retry subscribes.
+    std::ofstream(cam->dir().file("classes.json"))
+        << R"({"name":"back","detector":{"fps":15,"latency_ms":10}})";
+    control({{"cmd", "scenario-load"}, {"path", cam->dir().file("classes.json")}});
+    ASSERT_TRUE(waitFor([&] { return holder->vodClient().subscription() == 1; }, seconds(15)));
+    ASSERT_TRUE(moreFrames(5));
+}
+
 TEST_F(VodFeed, StopRacesTeardown)
 {
     run(R"({"name":"quick","detector":{"fps":30,"latency_ms":5}})", false);

@@ -32,7 +32,7 @@
 #include "quillon/inputs/vod/vod_scene_update_message.h"
 #include "quillon/inputs/vod/vod_storage_update.h"
 #include "quillon/tracking/detections/vod_scene_holder.h"
-#include "vod.pb-c.h"
+#include "vod_frames.h"
 
 namespace
 {
@@ -64,29 +64,13 @@ public:
 
 std::vector<std::uint8_t> frame(std::uint64_t timestampNs, float shift)
 {
-    std::vector<VOD__Detection> d(kObjects);
-    std::vector<VOD__Detection*> dp;
+    std::vector<vodtest::Det> dets;
     for (int i = 0; i < kObjects; i++) {
-        vod__detection__init(&d[i]);
         float u = -0.9f + 0.09f * static_cast<float>(i) + shift;
-        d[i].left = u;
-        d[i].right = u + 0.05f;
-        d[i].top = 0.3f;
-        d[i].bottom = -0.1f;
-        d[i].id = static_cast<std::uint32_t>(i + 1);
-        d[i].det_class = i % 5 == 0 ? 1 : 0;
-        d[i].score = 85;
-        d[i].detection_status = VOD__DETECTION__DETECTION_STATUS__TRACKED_CONFIDENT;
-        dp.push_back(&d[i]);
+        dets.push_back({u, 0.3f, u + 0.05f, -0.1f, static_cast<std::uint32_t>(i + 1),
+                        i % 5 == 0 ? 1u : 0u, 85, 2});
     }
-    VOD__Scene scene;
-    vod__scene__init(&scene);
-    scene.timestamp = timestampNs;
-    scene.n_detections = dp.size();
-    scene.detections = dp.data();
-    std::vector<std::uint8_t> out(vod__scene__get_packed_size(&scene));
-    vod__scene__pack(&scene, out.data());
-    return out;
+    return vodtest::sceneBytes(timestampNs, dets);
 }
 
 struct Summary {

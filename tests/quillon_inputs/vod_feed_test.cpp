@@ -78,23 +78,8 @@ public:
 private:
     static int onConnect(int channel, int* fd, int* handle, void* data)
     {
-        auto* self = static_cast<DataCachePositions*>(data);
-        std::string path = "/com/zeto/PTZ2/Channel/" + std::to_string(channel);
-        GUnixFDList* fds = nullptr;
-        GVariant* r = g_dbus_connection_call_with_unix_fd_list_sync(
-            self->bus, "com.zeto.PTZ2", path.c_str(), "com.zeto.PTZ2.ControlSocket1",
-            "CreateSocketAsAutotracker", nullptr, G_VARIANT_TYPE("(i)"), G_DBUS_CALL_FLAGS_NONE,
-            5000, nullptr, &fds, nullptr, nullptr);
-        if (r == nullptr)
-            return -1;
-        g_variant_get(r, "(i)", handle);
-        g_variant_unref(r);
-        *fd = fds != nullptr && g_unix_fd_list_get_length(fds) > 0
-                  ? g_unix_fd_list_get(fds, 0, nullptr)
-                  : -1;
-        if (fds != nullptr)
-            g_object_unref(fds);
-        return *fd >= 0 ? 0 : -1;
+        return camsimtest::createControlSocket(static_cast<DataCachePositions*>(data)->bus, channel,
+                                               fd, handle);
     }
 
     GDBusConnection* bus = nullptr;

@@ -30,6 +30,10 @@ namespace
 using std::chrono::seconds;
 using testsupport::waitFor;
 
+// Log lines are mirrored to stderr, where the fault test reads them; the
+// mirror is chosen at the first log line.
+const bool kLogMirror = setenv("QUILLON_LOG_STDERR", "1", 1) == 0;
+
 std::string scenario(const std::string& name)
 {
     std::ifstream in(std::string(SCENARIO_DIR) + "/" + name + ".json");
@@ -221,6 +225,7 @@ TEST_F(VodFeed, IdSwitchesKeepTheStoreBounded)
 
 TEST_F(VodFeed, FaultModesAndRecovery)
 {
+    ASSERT_TRUE(kLogMirror);
     run(scenario("person-walking"), false);
     testing::internal::CaptureStderr();
     holder->start();

@@ -3,6 +3,7 @@
 #include <detfeed.h>
 #include <stdlib.h>
 
+#include <cstring>
 #include <new>
 
 #include "quillon/core/log.h"
@@ -13,6 +14,16 @@ namespace quillon
 
 namespace
 {
+
+// The wire may carry any value in an enum field; protobuf-c stores it as is,
+// so it is read as the integer it is.
+template <typename Enum> std::int32_t wireValue(const Enum& value)
+{
+    static_assert(sizeof(Enum) == sizeof(std::int32_t));
+    std::int32_t raw = 0;
+    std::memcpy(&raw, &value, sizeof raw);
+    return raw;
+}
 
 void onDetectionFrame(const std::uint8_t* data, std::size_t length, void* userData)
 {
@@ -48,7 +59,7 @@ void copyScene(const VOD__Scene& scene, VodSceneRecord& record)
         r.id = d->id;
         r.detClass = d->det_class;
         r.score = d->score;
-        r.status = d->detection_status;
+        r.status = wireValue(d->detection_status);
         r.attributeCount = static_cast<std::uint32_t>(d->n_attributes);
         record.detections.push_back(r);
     }
@@ -58,7 +69,7 @@ void copyScene(const VOD__Scene& scene, VodSceneRecord& record)
         if (e == nullptr)
             continue;
         VodEventRecord r;
-        r.action = e->action;
+        r.action = wireValue(e->action);
         r.objectId = e->object_id;
         std::size_t n = e->n_object_ids;
         if (n > VodEventRecord::kMaxIds) {

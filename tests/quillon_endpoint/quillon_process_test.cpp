@@ -43,6 +43,21 @@ bool exitedCleanly(int status)
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// The command line of quillon in `dir`: run directly, or, when `passed` is
+// given, by systemd-socket-activate listening there (it runs quillon when the
+// first connection arrives and hands on only the variables named with -E).
+std::vector<std::string> quillonArgv(const TempDir& dir, const std::string& passed = {})
+{
+    std::vector<std::string> argv;
+    if (!passed.empty()) {
+        argv = {"/usr/bin/systemd-socket-activate", "-l", passed};
+        for (const auto& [name, value] : quillonEnv(dir))
+            argv.push_back("-E" + name + "=" + value);
+    }
+    argv.push_back(QUILLON_BIN);
+    return argv;
+}
+
 // Sends `sig` and waits (generously) for the exit; returns the wait status,
 // -1 when the process is still running. Prints the measured time.
 int signalAndWait(ChildProcess& process, int sig, steady_clock::time_point since)
@@ -170,15 +185,7 @@ TEST(QuillonSignals, RequestInFlightIsAnsweredThenTheDaemonStops)
         std::filesystem::create_directories(dir.path() + "/root/etc/quillon");
         dir.write("root/etc/quillon/application.conf", kActiveConf);
         std::string socket = dir.path() + (activated ? "/activated.sock" : "/quillon.sock");
-        std::vector<std::string> argv;
-        if (activated) {
-            // systemd-socket-activate hands on only the variables named with -E.
-            argv = {"/usr/bin/systemd-socket-activate", "-l", socket};
-            for (const auto& [name, value] : quillonEnv(dir))
-                argv.push_back("-E" + name + "=" + value);
-        }
-        argv.push_back(QUILLON_BIN);
-        ChildProcess quillon(argv, quillonEnv(dir));
+        ChildProcess quillon(quillonArgv(dir, activated ? socket : ""), quillonEnv(dir));
         // The activator runs quillon when the first connection arrives.
         ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(socket); })) << quillon.output();
 
@@ -206,11 +213,7 @@ TEST(QuillonSignals, SocketActivatedDaemonStopsOnSigterm)
     std::filesystem::create_directories(dir.path() + "/root/etc/quillon");
     dir.write("root/etc/quillon/application.conf", kActiveConf);
     std::string passed = dir.path() + "/activated.sock";
-    std::vector<std::string> argv = {"/usr/bin/systemd-socket-activate", "-l", passed};
-    for (const auto& [name, value] : quillonEnv(dir))
-        argv.push_back("-E" + name + "=" + value);
-    argv.push_back(QUILLON_BIN);
-    ChildProcess quillon(argv, quillonEnv(dir));
+    ChildProcess quillon(quillonArgv(dir, passed), quillonEnv(dir));
     ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(passed); })) << quillon.output();
     ChildProcess client({"/usr/bin/cgi-fcgi", "-bind", "-connect", passed},
                         {{"REQUEST_METHOD", "POST"},
@@ -295,12 +298,7 @@ TEST(QuillonProcess, ServesAPassedSocketAndStillIdlesOut)
 {
     TempDir dir("quillon-activated");
     std::string passed = dir.path() + "/activated.sock";
-    // systemd-socket-activate hands on only the variables named with -E.
-    std::vector<std::string> argv = {"/usr/bin/systemd-socket-activate", "-l", passed};
-    for (const auto& [name, value] : quillonEnv(dir))
-        argv.push_back("-E" + name + "=" + value);
-    argv.push_back(QUILLON_BIN);
-    ChildProcess quillon(argv, quillonEnv(dir));
+    ChildProcess quillon(quillonArgv(dir, passed), quillonEnv(dir));
     ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(passed); })) << quillon.output();
     Lighttpd web(dir.path() + "/web", quillonRoutes(passed));
     auto reply = httpPost(web.url("/local/quillon/operator.cgi"), kVersions);

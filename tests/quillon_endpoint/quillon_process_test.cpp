@@ -83,11 +83,17 @@ void expectShutdownLogged(const std::string& output, int sig)
     }
 }
 
-// How many of `pid`'s descriptors are Unix sockets bound to `path`: the
-// listening socket, plus one per accepted connection.
-int socketsOn(pid_t pid, const std::string& path)
-{
+// Unix sockets bound to `path` (from /proc/net/unix): their inodes as
+// "socket:[N]", and whether one of them listens. The socket file appears at
+// bind(), before listen(): connecting before that is refused.
+struct BoundSockets {
     std::set<std::string> inodes;
+    bool listening = false;
+};
+
+BoundSockets socketsBoundTo(const std::string& path)
+{
+    BoundSockets found;
     std::ifstream table("/proc/net/unix");
     std::string line;
     std::getline(table, line); // header
@@ -95,9 +101,24 @@ int socketsOn(pid_t pid, const std::string& path)
         std::istringstream fields(line);
         std::string num, refs, protocol, flags, type, state, inode, name;
         if (fields >> num >> refs >> protocol >> flags >> type >> state >> inode >> name &&
-            name == path)
-            inodes.insert("socket:[" + inode + "]");
+            name == path) {
+            found.inodes.insert("socket:[" + inode + "]");
+            found.listening = found.listening || flags == "00010000"; // __SO_ACCEPTCON
+        }
     }
+    return found;
+}
+
+bool listensOn(const std::string& path)
+{
+    return socketsBoundTo(path).listening;
+}
+
+// How many of `pid`'s descriptors are Unix sockets bound to `path`: the
+// listening socket, plus one per accepted connection.
+int socketsOn(pid_t pid, const std::string& path)
+{
+    auto inodes = socketsBoundTo(path).inodes;
     int count = 0;
     for (const auto& entry :
          std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
@@ -187,7 +208,7 @@ TEST(QuillonSignals, RequestInFlightIsAnsweredThenTheDaemonStops)
         std::string socket = dir.path() + (activated ? "/activated.sock" : "/quillon.sock");
         ChildProcess quillon(quillonArgv(dir, activated ? socket : ""), quillonEnv(dir));
         // The activator runs quillon when the first connection arrives.
-        ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(socket); })) << quillon.output();
+        ASSERT_TRUE(waitFor([&] { return listensOn(socket); })) << quillon.output();
 
         RequestInFlight request(quillon.pid(), socket, dir);
         ASSERT_TRUE(request.accepted) << "the request was not accepted\n" << quillon.output();
@@ -214,7 +235,7 @@ TEST(QuillonSignals, SocketActivatedDaemonStopsOnSigterm)
     dir.write("root/etc/quillon/application.conf", kActiveConf);
     std::string passed = dir.path() + "/activated.sock";
     ChildProcess quillon(quillonArgv(dir, passed), quillonEnv(dir));
-    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(passed); })) << quillon.output();
+    ASSERT_TRUE(waitFor([&] { return listensOn(passed); })) << quillon.output();
     ChildProcess client({"/usr/bin/cgi-fcgi", "-bind", "-connect", passed},
                         {{"REQUEST_METHOD", "POST"},
                          {"SCRIPT_NAME", "/local/quillon/operator.cgi"},
@@ -299,7 +320,7 @@ TEST(QuillonProcess, ServesAPassedSocketAndStillIdlesOut)
     TempDir dir("quillon-activated");
     std::string passed = dir.path() + "/activated.sock";
     ChildProcess quillon(quillonArgv(dir, passed), quillonEnv(dir));
-    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(passed); })) << quillon.output();
+    ASSERT_TRUE(waitFor([&] { return listensOn(passed); })) << quillon.output();
     Lighttpd web(dir.path() + "/web", quillonRoutes(passed));
     auto reply = httpPost(web.url("/local/quillon/operator.cgi"), kVersions);
     EXPECT_EQ(reply.status, 200) << quillon.output();

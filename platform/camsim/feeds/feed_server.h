@@ -56,6 +56,16 @@ public:
 
     Stats stats() const;
 
+    // Faults of whole feeds, for tests of the subscribers: Stall keeps the
+    // connections but sends no more frames or broker messages (requests are
+    // still answered); Drop closes every connection of the feed and each new
+    // one at once; None serves normally again.
+    enum class FaultMode { None, Stall, Drop };
+    enum FeedBit : unsigned { kDetectionFeed = 1, kSceneFeed = 2, kAnalyticsFeed = 4 };
+    // Applies `mode` to the feeds whose bits are set in `feeds`.
+    void setFault(unsigned feeds, FaultMode mode);
+    FaultMode fault(FeedBit feed) const;
+
 private:
     enum class Kind { Det, Scene, Mbx };
     struct Client;
@@ -76,6 +86,7 @@ private:
     std::list<std::unique_ptr<Client>> clients_;
     std::uint64_t frames_ = 0;
     std::uint64_t dropped_ = 0;
+    FaultMode faults_[3] = {FaultMode::None, FaultMode::None, FaultMode::None}; // by Kind
 };
 
 } // namespace camsim::feeds

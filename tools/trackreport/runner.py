@@ -83,75 +83,98 @@ def write_quillon_config(root, scenario):
         json.dump({"profiles": [zone]}, f)
 
 
-def run(scenario, build, workdir, log=print):
-    """Runs one scenario in `workdir` (created); returns (trace path, notes)."""
-    camsim_bin = os.path.join(build, "platform/camsim/camsim")
-    quillon_bin = os.path.join(build, "quillon/core/quillon")
-    for b in (camsim_bin, quillon_bin):
-        if not os.access(b, os.X_OK):
-            raise RunError(f"{b} is not built (cmake --build {build})")
-    os.makedirs(workdir, exist_ok=True)
-    root = os.path.join(workdir, "root")
-    os.makedirs(root, exist_ok=True)
-    notes = []
-    procs = []
-    logs = []
-    try:
-        with open(os.path.join(workdir, "system-bus.conf"), "w") as f:
-            f.write(BUS_CONFIG.format(dir=workdir))
-        bus = subprocess.Popen(["dbus-daemon", "--config-file",
-                                os.path.join(workdir, "system-bus.conf"), "--nofork",
+class Session:
+    """Processes of one run in `workdir`, stopped in reverse order on exit:
+    a private system bus, then camsim, then the daemons."""
+
+    def __init__(self, build, workdir):
+        self.build = build
+        self.workdir = workdir
+        self.root = os.path.join(workdir, "root")
+        os.makedirs(self.root, exist_ok=True)
+        self.procs = []
+        self.logs = []
+        self.env = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for p in reversed(self.procs):
+            stop(p)
+            if p.stdout is not None:
+                p.stdout.close()
+        for f in self.logs:
+            f.close()
+
+    def start(self, name, argv, env):
+        log = open(os.path.join(self.workdir, name + ".log"), "w")
+        self.logs.append(log)
+        proc = subprocess.Popen(argv, env=env, stdout=log, stderr=subprocess.STDOUT)
+        self.procs.append(proc)
+        return proc
+
+    def bus(self):
+        conf = os.path.join(self.workdir, "system-bus.conf")
+        with open(conf, "w") as f:
+            f.write(BUS_CONFIG.format(dir=self.workdir))
+        bus = subprocess.Popen(["dbus-daemon", "--config-file", conf, "--nofork",
                                 "--print-address"], stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, text=True)
-        procs.append(bus)
+        self.procs.append(bus)
         address = bus.stdout.readline().strip()
         if not address:
             raise RunError("dbus-daemon did not start")
-        env = dict(os.environ, CAMROOT=root, DBUS_SYSTEM_BUS_ADDRESS=address,
-                   QUILLON_LOG_STDERR="1")
+        self.env = dict(os.environ, CAMROOT=self.root, DBUS_SYSTEM_BUS_ADDRESS=address)
+
+    def camsim(self, scenario_path):
+        binary = os.path.join(self.build, "platform/camsim/camsim")
+        if not os.access(binary, os.X_OK):
+            raise RunError(f"{binary} is not built (cmake --build {self.build})")
+        proc = self.start("camsim", [binary, "--feeds-scenario", scenario_path], self.env)
+        if not wait_for(lambda: self.control({"cmd": "pose"}) is not None, 20):
+            raise RunError(f"camsim did not start (see {self.workdir}/camsim.log)")
+        return proc
+
+    def control(self, request):
+        return control(self.root, request)
+
+
+def run(scenario, build, workdir, log=print):
+    """Runs one scenario in `workdir` (created); returns (trace path, notes)."""
+    quillon_bin = os.path.join(build, "quillon/core/quillon")
+    if not os.access(quillon_bin, os.X_OK):
+        raise RunError(f"{quillon_bin} is not built (cmake --build {build})")
+    os.makedirs(workdir, exist_ok=True)
+    notes = []
+    with Session(build, workdir) as s:
+        s.bus()
         scenario_copy = os.path.join(workdir, "scenario.json")
         with open(scenario_copy, "w") as f:
             f.write(scenario.single_pass())
-
-        camsim_log = open(os.path.join(workdir, "camsim.log"), "w")
-        logs.append(camsim_log)
-        camsim = subprocess.Popen([camsim_bin, "--feeds-scenario", scenario_copy], env=env,
-                                  stdout=camsim_log, stderr=subprocess.STDOUT)
-        procs.append(camsim)
-        if not wait_for(lambda: control(root, {"cmd": "pose"}) is not None, 20):
-            raise RunError(f"camsim did not start (see {camsim_log.name})")
-
-        write_quillon_config(root, scenario)
-        quillon_log = open(os.path.join(workdir, "quillon.log"), "w")
-        logs.append(quillon_log)
-        quillon = subprocess.Popen([quillon_bin], env=dict(
-            env, FCGI_SOCKET_NAME=os.path.join(workdir, "quillon.sock")),
-            stdout=quillon_log, stderr=subprocess.STDOUT)
-        procs.append(quillon)
+        camsim = s.camsim(scenario_copy)
+        write_quillon_config(s.root, scenario)
+        quillon = s.start("quillon", [quillon_bin], dict(
+            s.env, QUILLON_LOG_STDERR="1", FCGI_SOCKET_NAME=os.path.join(workdir, "quillon.sock")))
 
         def declared():
             return any("AutotrackingState" in d.get("topic", "")
-                       for d in control(root, {"cmd": "events-declared"}))
+                       for d in s.control({"cmd": "events-declared"}))
         if not wait_for(declared, 20):
             notes.append("quillon declared no tracking-state event")
             log(f"  {scenario.name}: quillon declared no tracking-state event; measuring anyway")
 
         # The scene starts now, with the daemon ready for it.
         trace = os.path.join(workdir, "trace.csv")
-        control(root, {"cmd": "scenario-restart"})
-        control(root, {"cmd": "trace-start", "path": trace})
+        s.control({"cmd": "scenario-restart"})
+        s.control({"cmd": "trace-start", "path": trace})
         end = time.monotonic() + scenario.run_s
         while time.monotonic() < end:
             if camsim.poll() is not None:
-                raise RunError(f"camsim ended during the run (see {camsim_log.name})")
+                raise RunError(f"camsim ended during the run (see {workdir}/camsim.log)")
             if quillon.poll() is not None and "quillon ended" not in notes:
                 notes.append("quillon ended")
-                log(f"  {scenario.name}: quillon ended during the run (see {quillon_log.name})")
+                log(f"  {scenario.name}: quillon ended during the run (see {workdir}/quillon.log)")
             time.sleep(0.2)
-        control(root, {"cmd": "trace-stop"})
+        s.control({"cmd": "trace-stop"})
         return trace, notes
-    finally:
-        for p in reversed(procs):
-            stop(p)
-        for f in logs:
-            f.close()

@@ -333,6 +333,40 @@ struct Feeds : ::testing::Test {
     }
 };
 
+// Subscribers of all three feeds (the scene feed reconnecting), released
+// when the test ends. Needs the Feeds recorders in place.
+struct AllFeeds {
+    DetSub det;
+    int detResult = -1;
+    scenefeed_subscriber* scene = nullptr;
+    mbx_connection* conn = nullptr;
+    mbx_subscriber* mbx = nullptr;
+
+    AllFeeds()
+    {
+        detResult = det.subscribe();
+        scene = sceneSubscribe(true);
+        mbx_error* err = nullptr;
+        conn = mbx_connection_create(onMbxError, nullptr, &err);
+        if (conn == nullptr)
+            return;
+        mbx_subscriber_config* cfg = mbx_subscriber_config_create(
+            "com.zeto.analytics_scene_description.v0.beta", "1", onMbxMessage, nullptr, &err);
+        mbx = mbx_subscriber_create_async(conn, cfg, nullptr, nullptr, &err);
+        mbx_subscriber_config_destroy(&cfg);
+    }
+    ~AllFeeds()
+    {
+        if (mbx != nullptr)
+            mbx_subscriber_destroy(&mbx);
+        if (conn != nullptr)
+            mbx_connection_destroy(&conn);
+        if (scene != nullptr)
+            scenefeed_delete(scene);
+    }
+    bool complete() const { return detResult == 0 && scene != nullptr && mbx != nullptr; }
+};
+
 TEST_F(Feeds, SceneFeedDeliversLengthFramedScenes)
 {
     CamsimFeeds camsim(kWalker);
@@ -395,18 +429,9 @@ TEST_F(Feeds, AnalyticsTopicCarriesObservations)
 TEST_F(Feeds, CamsimRestartTearsDownAndFeedsComeBack)
 {
     CamsimFeeds camsim(kWalker);
-    DetSub det;
-    ASSERT_EQ(det.subscribe(), 0);
-    scenefeed_subscriber* sh = sceneSubscribe(true);
-    ASSERT_NE(sh, nullptr);
-    mbx_error* err = nullptr;
-    mbx_connection* conn = mbx_connection_create(onMbxError, nullptr, &err);
-    ASSERT_NE(conn, nullptr);
-    mbx_subscriber_config* cfg = mbx_subscriber_config_create(
-        "com.zeto.analytics_scene_description.v0.beta", "1", onMbxMessage, nullptr, &err);
-    mbx_subscriber* msub = mbx_subscriber_create_async(conn, cfg, nullptr, nullptr, &err);
-    mbx_subscriber_config_destroy(&cfg);
-    ASSERT_NE(msub, nullptr);
+    AllFeeds feeds;
+    ASSERT_TRUE(feeds.complete());
+    DetSub& det = feeds.det;
     ASSERT_TRUE(det.frames.waitCount(3));
     ASSERT_TRUE(scene.waitCount(3));
     ASSERT_TRUE(mbx.waitCount(3));
@@ -435,27 +460,14 @@ TEST_F(Feeds, CamsimRestartTearsDownAndFeedsComeBack)
     det.frames.clear();
     ASSERT_EQ(det.subscribe(), 0);
     EXPECT_TRUE(det.frames.waitCount(3));
-
-    mbx_subscriber_destroy(&msub);
-    mbx_connection_destroy(&conn);
-    scenefeed_delete(sh);
 }
 
 TEST_F(Feeds, FaultsStallAndDropTheFeeds)
 {
     CamsimFeeds camsim(kWalker);
-    DetSub det;
-    ASSERT_EQ(det.subscribe(), 0);
-    scenefeed_subscriber* sh = sceneSubscribe(true);
-    ASSERT_NE(sh, nullptr);
-    mbx_error* err = nullptr;
-    mbx_connection* conn = mbx_connection_create(onMbxError, nullptr, &err);
-    ASSERT_NE(conn, nullptr);
-    mbx_subscriber_config* cfg = mbx_subscriber_config_create(
-        "com.zeto.analytics_scene_description.v0.beta", "1", onMbxMessage, nullptr, &err);
-    mbx_subscriber* msub = mbx_subscriber_create_async(conn, cfg, nullptr, nullptr, &err);
-    mbx_subscriber_config_destroy(&cfg);
-    ASSERT_NE(msub, nullptr);
+    AllFeeds feeds;
+    ASSERT_TRUE(feeds.complete());
+    DetSub& det = feeds.det;
     ASSERT_TRUE(det.frames.waitCount(3));
     ASSERT_TRUE(scene.waitCount(3));
     ASSERT_TRUE(mbx.waitCount(3));
@@ -507,10 +519,6 @@ TEST_F(Feeds, FaultsStallAndDropTheFeeds)
          {nlohmann::json{{"cmd", "feeds-fault"}, {"mode", "delay"}},
           nlohmann::json{{"cmd", "feeds-fault"}, {"mode", "stall"}, {"feed", "video"}}})
         EXPECT_THROW(camsim.control(bad), std::runtime_error) << bad.dump();
-
-    mbx_subscriber_destroy(&msub);
-    mbx_connection_destroy(&conn);
-    scenefeed_delete(sh);
 }
 
 // The trace of a scene: where the object lies in the picture, whether and
@@ -549,8 +557,9 @@ TEST(FeedsLive, TraceFollowsObjectsDetectionsAndTrackingEvents)
     send("tnszeto:AutotrackingState", {{"stateInfo", false}, {"channel", 1}});
     // A few ticks later the trace has rows written after the events.
     long long sentAt = camsim.control({{"cmd", "pose"}})["time_us"];
-    ASSERT_TRUE(testsupport::waitFor(
-        [&] { return camsim.control({{"cmd", "pose"}})["time_us"] > sentAt + 50000; }));
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return camsim.control({{"cmd", "pose"}})["time_us"] > sentAt + 50000;
+    }));
     auto stopped = camsim.control({{"cmd", "trace-stop"}});
     ASSERT_GT(stopped["rows"].get<int>(), 100);
 

@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.join(TOP, "tools"))
 from trackreport import metrics  # noqa: E402
 from trackreport.metrics import Phase, Preset  # noqa: E402
 from trackreport.scenario import ReportScenario, ScenarioError  # noqa: E402
-from trackreport.trace import TargetTrace, TraceError, first_pass  # noqa: E402
+from trackreport.trace import TargetTrace, TraceError, first_pass, passes  # noqa: E402
 
 DT = 0.01
 HEADER = ["time_s", "pan", "tilt", "zoom", "status", "cmd_pan", "cmd_tilt", "cmd_zoom",
@@ -184,6 +184,7 @@ class Traces(unittest.TestCase):
     def test_first_pass_of_a_looping_scene_and_missing_columns(self):
         rows = script(2, lambda t: {}) + script(1, lambda t: {"tracking": 1})
         self.assertEqual(len(first_pass(rows)), 201)
+        self.assertEqual([len(p) for p in passes(rows)], [201, 101])
         del rows[0]["p_v"]
         with self.assertRaisesRegex(TraceError, "p_v"):
             TargetTrace(rows, "p")
@@ -267,6 +268,20 @@ class Command(unittest.TestCase):
                     self.assertIn("| not reached |", line)
                 else:
                     self.assertTrue(line.startswith("| followed | p | 0.50 | 0.6"), line)
+            # Of a looping trace, the last complete pass (the second of three).
+            path = os.path.join(tmp, "loops.csv")
+            with open(path, "w", newline="") as f:
+                w = csv.DictWriter(f, HEADER)
+                w.writeheader()
+                w.writerows(script(30, lambda t: {}) + script(30, follow_and_lose) +
+                            script(3, lambda t: {}))
+            out = subprocess.run([tool, "--trace", path, "--pass", "-1", "--out", tmp],
+                                 capture_output=True, text=True, timeout=60)
+            self.assertEqual(out.returncode, 0, out.stderr)
+            self.assertIn("| loops | p | 0.50 |", out.stdout)
+            bad = subprocess.run([tool, "--trace", path, "--pass", "4"], capture_output=True,
+                                 text=True, timeout=60)
+            self.assertIn("no pass 4", bad.stderr)
             bad = subprocess.run([tool, "--trace", os.path.join(tmp, "none.csv")],
                                  capture_output=True, text=True, timeout=60)
             self.assertNotEqual(bad.returncode, 0)

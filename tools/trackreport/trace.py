@@ -76,14 +76,19 @@ def read_rows(path):
         return reader.fieldnames or [], rows
 
 
-def first_pass(rows):
-    """The rows of the first pass through a looping scenario: up to the
-    first time scene_t runs backwards."""
-    out, last = [], -math.inf
+def passes(rows):
+    """The rows split into passes through a looping scenario: a new pass
+    starts where scene_t runs backwards."""
+    out, last = [], math.inf
     for r in rows:
         t = number(r.get("scene_t"))
-        if t < last:
-            break
+        if t < last or not out:
+            out.append([])
+        out[-1].append(r)
         last = t
-        out.append(r)
     return out
+
+
+def first_pass(rows):
+    """The rows of the first pass through a looping scenario."""
+    return (passes(rows) or [[]])[0]

@@ -54,8 +54,6 @@ public:
     void publishMessage(const std::string& topic, const std::string& source,
                         std::int64_t timestampNs, const std::string& payload);
 
-    Stats stats() const;
-
     // Faults of whole feeds, for tests of the subscribers: Stall keeps the
     // connections but sends no more frames or broker messages (requests are
     // still answered); Drop closes every connection of the feed and each new
@@ -65,6 +63,8 @@ public:
     // Applies `mode` to the feeds whose bits are set in `feeds`.
     void setFault(unsigned feeds, FaultMode mode);
     FaultMode fault(FeedBit feed) const;
+
+    Stats stats() const;
 
 private:
     enum class Kind { Det, Scene, Mbx };
@@ -82,11 +82,11 @@ private:
 
     GMainContext* context_;
     int channels_;
+    FaultMode faults_[3] = {FaultMode::None, FaultMode::None, FaultMode::None}; // by Kind
     std::list<std::unique_ptr<Listener>> listeners_;
     std::list<std::unique_ptr<Client>> clients_;
     std::uint64_t frames_ = 0;
     std::uint64_t dropped_ = 0;
-    FaultMode faults_[3] = {FaultMode::None, FaultMode::None, FaultMode::None}; // by Kind
 };
 
 } // namespace camsim::feeds

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "camsim/core/module.h"
@@ -269,22 +270,24 @@ private:
 
     // CONTROL
 
+    // Names of the feeds and fault modes on the control surface.
+    static constexpr std::pair<const char*, FeedServer::FeedBit> kFeedNames[] = {
+        {"detection", FeedServer::kDetectionFeed},
+        {"scene", FeedServer::kSceneFeed},
+        {"analytics", FeedServer::kAnalyticsFeed}};
+    static constexpr std::pair<const char*, FeedServer::FaultMode> kFaultNames[] = {
+        {"none", FeedServer::FaultMode::None},
+        {"stall", FeedServer::FaultMode::Stall},
+        {"drop", FeedServer::FaultMode::Drop}};
+
     json faultsJson() const
     {
-        auto name = [this](FeedServer::FeedBit feed) {
-            switch (server_->fault(feed)) {
-            case FeedServer::FaultMode::Stall:
-                return "stall";
-            case FeedServer::FaultMode::Drop:
-                return "drop";
-            case FeedServer::FaultMode::None:
-                break;
-            }
-            return "none";
-        };
-        return json{{"detection", name(FeedServer::kDetectionFeed)},
-                    {"scene", name(FeedServer::kSceneFeed)},
-                    {"analytics", name(FeedServer::kAnalyticsFeed)}};
+        json out = json::object();
+        for (const auto& [feed, bit] : kFeedNames)
+            for (const auto& [mode, value] : kFaultNames)
+                if (server_->fault(bit) == value)
+                    out[feed] = mode;
+        return out;
     }
 
     void addCommands(ControlSurface& c)
@@ -318,26 +321,17 @@ private:
               [this](const json& r) {
                   std::string mode = ControlSurface::text(r, "mode");
                   std::string feed = ControlSurface::text(r, "feed", "all");
-                  FeedServer::FaultMode m = FeedServer::FaultMode::None;
-                  if (mode == "stall")
-                      m = FeedServer::FaultMode::Stall;
-                  else if (mode == "drop")
-                      m = FeedServer::FaultMode::Drop;
-                  else if (mode != "none")
+                  auto m = std::find_if(std::begin(kFaultNames), std::end(kFaultNames),
+                                        [&](const auto& e) { return mode == e.first; });
+                  if (m == std::end(kFaultNames))
                       throw ControlError("mode must be stall, drop or none");
                   unsigned bits = 0;
-                  if (feed == "detection")
-                      bits = FeedServer::kDetectionFeed;
-                  else if (feed == "scene")
-                      bits = FeedServer::kSceneFeed;
-                  else if (feed == "analytics")
-                      bits = FeedServer::kAnalyticsFeed;
-                  else if (feed == "all")
-                      bits = FeedServer::kDetectionFeed | FeedServer::kSceneFeed |
-                             FeedServer::kAnalyticsFeed;
-                  else
+                  for (const auto& [name, bit] : kFeedNames)
+                      if (feed == "all" || feed == name)
+                          bits |= bit;
+                  if (bits == 0)
                       throw ControlError("feed must be detection, scene or analytics");
-                  server_->setFault(bits, m);
+                  server_->setFault(bits, m->second);
                   return faultsJson();
               });
         c.add("scenario-load", "load a scenario file and start it: path", [this](const json& r) {

@@ -204,8 +204,7 @@ bool FeedServer::handle(Client& c, std::uint16_t type, const std::uint8_t* p, st
                 return refuse(ENODEV, "no such channel");
             c.subscribed = true;
             send(c, FEEDWIRE_DET_SUBSCRIBED, nullptr, 0);
-            // Dropped right after the subscription was confirmed.
-            return detFault_ != DetFault::Drop;
+            return true;
         }
         break;
     case Kind::Scene:
@@ -404,9 +403,6 @@ void FeedServer::sendDetFrame(Client& c, const Bytes& vod)
     case DetFault::None:
         send(c, FEEDWIRE_DET_FRAME, vod.data(), vod.size());
         break;
-    case DetFault::Silent:
-    case DetFault::Drop:
-        break;
     case DetFault::Undecodable:
         send(c, FEEDWIRE_DET_FRAME, kUndecodable, sizeof kUndecodable);
         break;
@@ -419,12 +415,6 @@ void FeedServer::sendDetFrame(Client& c, const Bytes& vod)
 void FeedServer::setDetFault(DetFault fault)
 {
     detFault_ = fault;
-    if (fault != DetFault::Drop)
-        return;
-    for (auto& c : clients_)
-        if (c->kind == Kind::Det && c->subscribed)
-            drop(*c);
-    reap();
 }
 
 unsigned FeedServer::injectDetFrame(const Bytes& payload)

@@ -40,11 +40,11 @@ public:
         std::uint64_t dropped = 0; // clients dropped (malformed input, slow, gone)
     };
 
-    // Faults of the detection feed for its subscribers: withhold frames,
-    // send frames whose payload is not a VOD.Scene, send bytes that are not
-    // a frame at all (the subscriber sees a broken stream), or close every
-    // detection-feed connection (and each new one once it subscribes).
-    enum class DetFault { None, Silent, Undecodable, Garbage, Drop };
+    // What the detection feed sends in place of each frame while it is not
+    // stalled or dropped (setFault): the frame; a frame whose payload is not
+    // a VOD.Scene; bytes that are not a frame at all (the subscriber sees a
+    // broken stream).
+    enum class DetFault { None, Undecodable, Garbage };
 
     FeedServer(GMainContext* context, int channels);
     ~FeedServer();

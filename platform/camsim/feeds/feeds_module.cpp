@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -356,16 +357,19 @@ private:
               "detection-feed fault: mode=none|silent|undecodable|garbage|drop (withhold "
               "frames, frames that do not decode, bytes that are no frame, close connections)",
               [this](const json& r) {
-                  static const std::pair<const char*, FeedServer::DetFault> kModes[] = {
-                      {"none", FeedServer::DetFault::None},
-                      {"silent", FeedServer::DetFault::Silent},
-                      {"undecodable", FeedServer::DetFault::Undecodable},
-                      {"garbage", FeedServer::DetFault::Garbage},
-                      {"drop", FeedServer::DetFault::Drop}};
+                  using Mode = FeedServer::FaultMode;
+                  using Payload = FeedServer::DetFault;
+                  static const std::tuple<const char*, Mode, Payload> kModes[] = {
+                      {"none", Mode::None, Payload::None},
+                      {"silent", Mode::Stall, Payload::None},
+                      {"undecodable", Mode::None, Payload::Undecodable},
+                      {"garbage", Mode::None, Payload::Garbage},
+                      {"drop", Mode::Drop, Payload::None}};
                   std::string mode = ControlSurface::text(r, "mode");
-                  for (const auto& [name, fault] : kModes) {
+                  for (const auto& [name, feedMode, payload] : kModes) {
                       if (mode == name) {
-                          server_->setDetFault(fault);
+                          server_->setDetFault(payload);
+                          server_->setFault(FeedServer::kDetectionFeed, feedMode);
                           return json{{"mode", mode}};
                       }
                   }

@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size == 0)
         return 0;
     bool products = data[0] & 1;
-    std::string file = root + (products ? "/usr/share/ptz/korund_products.conf"
-                                        : "/etc/korund/korund.conf");
+    std::string file =
+        root + (products ? "/usr/share/ptz/korund_products.conf" : "/etc/korund/korund.conf");
     std::ofstream(file, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
     if (products) {

@@ -7,12 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "quillon_server.h"
 #include "support/http_client.h"
@@ -55,8 +55,9 @@ int storedLifespan(const std::string& root)
 
 } // namespace
 
-// Each step of the save fails in turn (write, fsync, rename) through a
-// preloaded shim: the method answers an error, the file keeps the old
+// Each step of the save fails in turn through a preloaded shim: writing the
+// temporary file, syncing it, GLib's rename into "<file>.tmp", the rename
+// over the file. The method answers an error, the file keeps the old
 // settings, and the next save once the disk recovers succeeds.
 TEST(SettingsSaveFaults, AFailedStepIsAnErrorAndKeepsTheOldFile)
 {
@@ -71,15 +72,17 @@ TEST(SettingsSaveFaults, AFailedStepIsAnErrorAndKeepsTheOldFile)
     ASSERT_EQ(replyCode(httpPost(admin, lifespanRequest(2))), 0) << server.process().output();
     ASSERT_EQ(storedLifespan(server.root()), 2);
 
-    for (const char* step : {"write", "fsync", "rename"}) {
+    for (const char* step : {"write", "fsync", "rename .tmp", "rename .conf"}) {
         SCOPED_TRACE(step);
         writeFile(controlFile, step);
         EXPECT_EQ(replyCode(httpPost(admin, lifespanRequest(3))), 1003)
             << server.process().output();
         EXPECT_EQ(storedLifespan(server.root()), 2);
-        EXPECT_EQ(replyCode(httpPost(
-                      admin, R"({"method":"setApplicationSettings","params":{"service":{"active":true}}})")),
-                  1003);
+        EXPECT_EQ(
+            replyCode(httpPost(
+                admin,
+                R"({"method":"setApplicationSettings","params":{"service":{"active":true}}})")),
+            1003);
 
         writeFile(controlFile, "");
         EXPECT_EQ(replyCode(httpPost(admin, lifespanRequest(3))), 0);
@@ -109,9 +112,9 @@ TEST(SettingsSaveFaults, KilledDuringRepeatedSavesLeavesAWholeFile)
 
     for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        ChildProcess quillon({QUILLON_BIN}, {{"CAMROOT", root},
-                                             {"QUILLON_LOG_STDERR", "1"},
-                                             {"FCGI_SOCKET_NAME", socket}});
+        ChildProcess quillon(
+            {QUILLON_BIN},
+            {{"CAMROOT", root}, {"QUILLON_LOG_STDERR", "1"}, {"FCGI_SOCKET_NAME", socket}});
         // The first answered save shows the process is serving.
         ASSERT_TRUE(waitFor([&] { return replyCode(httpPost(admin, lifespanRequest(2))) == 0; },
                             seconds(20)))
@@ -127,8 +130,7 @@ TEST(SettingsSaveFaults, KilledDuringRepeatedSavesLeavesAWholeFile)
         stop = true;
         load.join();
         int stored = storedLifespan(root);
-        EXPECT_TRUE(stored == 2 || stored == 3)
-            << readFile(root + "/etc/quillon/settings.conf");
+        EXPECT_TRUE(stored == 2 || stored == 3) << readFile(root + "/etc/quillon/settings.conf");
     }
     EXPECT_GT(answered, 0);
 }

@@ -76,8 +76,8 @@ protected:
         destdir = dir->path() + "/dest";
         for (std::vector<std::string> extra :
              {std::vector<std::string>{}, std::vector<std::string>{"--component", "platform"}}) {
-            std::vector<std::string> argv = {CMAKE_COMMAND_PATH, "--install", BUILD_DIR, "--prefix",
-                                             "/usr"};
+            // As configured: the units, snippets and pavane.pc name these paths.
+            std::vector<std::string> argv = {CMAKE_COMMAND_PATH, "--install", BUILD_DIR};
             argv.insert(argv.end(), extra.begin(), extra.end());
             RunResult installed = run(argv, {{"DESTDIR", destdir}});
             installOutput += installed.output;
@@ -92,7 +92,8 @@ protected:
     void SetUp() override { ASSERT_TRUE(installOk) << installOutput; }
 
     static std::string path(const std::string& installed) { return destdir + installed; }
-    static std::string libDir() { return path("/usr/" LIBDIR); }
+    static std::string libDir() { return path(LIBDIR); }
+    static std::string unitDir() { return path(PREFIX "/lib/systemd/system/"); }
 
     static TempDir* dir;
     static std::string destdir;
@@ -108,17 +109,17 @@ bool InstalledTree::installOk = true;
 TEST_F(InstalledTree, PutsEveryFileInItsPlace)
 {
     for (const std::string installed :
-         {"/usr/sbin/quillon", "/usr/sbin/korund", "/usr/include/pavane/video_output.h",
-          "/usr/" LIBDIR "/pkgconfig/pavane.pc", "/usr/lib/systemd/system/quillon.service",
-          "/usr/lib/systemd/system/quillon.socket", "/usr/lib/systemd/system/korund.service",
-          "/usr/lib/systemd/system/korund.socket", "/usr/lib/sysusers.d/ptzcam.conf",
-          "/usr/lib/tmpfiles.d/ptzcam.conf", "/usr/share/dbus-1/system.d/com.zeto.Quillon.conf",
-          "/usr/share/dbus-1/system.d/com.zeto.Korund.conf",
-          "/etc/lighttpd/conf-available/20-quillon.conf",
-          "/etc/lighttpd/conf-available/30-korund.conf",
-          "/etc/lighttpd/conf-available/15-pavane.conf",
-          "/usr/share/ptzcam/www/local/korund/viscacontrol.cgi",
-          "/usr/share/ptzcam/www/local/pavane/videooutput2.cgi"})
+         {SBINDIR "/quillon", SBINDIR "/korund", INCLUDEDIR "/pavane/video_output.h",
+          LIBDIR "/pkgconfig/pavane.pc", PREFIX "/lib/systemd/system/quillon.service",
+          PREFIX "/lib/systemd/system/quillon.socket", PREFIX "/lib/systemd/system/korund.service",
+          PREFIX "/lib/systemd/system/korund.socket", PREFIX "/lib/sysusers.d/ptzcam.conf",
+          PREFIX "/lib/tmpfiles.d/ptzcam.conf", DATADIR "/dbus-1/system.d/com.zeto.Quillon.conf",
+          DATADIR "/dbus-1/system.d/com.zeto.Korund.conf",
+          SYSCONFDIR "/lighttpd/conf-available/20-quillon.conf",
+          SYSCONFDIR "/lighttpd/conf-available/30-korund.conf",
+          SYSCONFDIR "/lighttpd/conf-available/15-pavane.conf",
+          DATADIR "/ptzcam/www/local/korund/viscacontrol.cgi",
+          DATADIR "/ptzcam/www/local/pavane/videooutput2.cgi"})
         EXPECT_TRUE(fs::exists(path(installed))) << installed;
 
     // Versioned library: the link name points at the soname, which points at
@@ -128,7 +129,7 @@ TEST_F(InstalledTree, PutsEveryFileInItsPlace)
     RunResult dynamic = run({"/usr/bin/objdump", "-p", libDir() + "/libpavane.so.2.0.0"});
     EXPECT_TRUE(std::regex_search(dynamic.output, std::regex("SONAME +libpavane\\.so\\.2\n")))
         << dynamic.output;
-    EXPECT_EQ(readFile(path("/usr/share/ptzcam/www/local/korund/viscacontrol.cgi")),
+    EXPECT_EQ(readFile(path(DATADIR "/ptzcam/www/local/korund/viscacontrol.cgi")),
               "socket /run/korund/transfer\n");
 }
 
@@ -143,7 +144,7 @@ TEST_F(InstalledTree, UnitsPassSystemdAnalyzeVerify)
     fs::create_directories(dir->path() + "/units");
     for (const char* unit :
          {"quillon.socket", "quillon.service", "korund.socket", "korund.service"}) {
-        std::string text = readFile(path("/usr/lib/systemd/system/") + unit);
+        std::string text = readFile(unitDir() + unit);
         std::string exec = unitValue(text, "ExecStart");
         if (!exec.empty()) {
             EXPECT_TRUE(fs::exists(path(exec.substr(0, exec.find(' '))))) << exec;
@@ -157,11 +158,11 @@ TEST_F(InstalledTree, UnitsPassSystemdAnalyzeVerify)
     EXPECT_EQ(verify.output.find("quillon"), std::string::npos) << verify.output;
     EXPECT_EQ(verify.output.find("korund"), std::string::npos) << verify.output;
 
-    std::string service = readFile(path("/usr/lib/systemd/system/korund.service"));
+    std::string service = readFile(unitDir() + "korund.service");
     for (const char* key : {"NoNewPrivileges", "ProtectSystem", "ProtectHome", "PrivateTmp",
                             "RestrictAddressFamilies"})
         EXPECT_FALSE(unitValue(service, key).empty()) << "korund.service: " << key;
-    service = readFile(path("/usr/lib/systemd/system/quillon.service"));
+    service = readFile(unitDir() + "quillon.service");
     for (const char* key : {"NoNewPrivileges", "ProtectSystem", "ProtectHome", "PrivateTmp",
                             "RestrictAddressFamilies"})
         EXPECT_FALSE(unitValue(service, key).empty()) << "quillon.service: " << key;
@@ -169,11 +170,15 @@ TEST_F(InstalledTree, UnitsPassSystemdAnalyzeVerify)
 
 TEST_F(InstalledTree, PkgConfigBuildsAProgramAgainstLibpavane)
 {
-    std::map<std::string, std::string> env = {{"PKG_CONFIG_SYSROOT_DIR", destdir},
-                                              {"PKG_CONFIG_LIBDIR", libDir() + "/pkgconfig"}};
-    RunResult flags = run({"/usr/bin/pkg-config", "--cflags", "--libs", "pavane"}, env);
+    // The staged tree stands in for the prefix. Relocating "prefix" moves the
+    // paths of the required packages too, so their flags are added as the
+    // system has them (pavane.pc names them in Requires).
+    std::map<std::string, std::string> env = {{"PKG_CONFIG_PATH", libDir() + "/pkgconfig"}};
+    std::string pkgConfig = "pkg-config --define-variable=prefix=" + path(PREFIX);
+    RunResult flags = run({"/bin/sh", "-c", pkgConfig + " --cflags --libs pavane"}, env);
     ASSERT_TRUE(flags.ok()) << flags.output;
-    EXPECT_NE(flags.output.find("-I" + path("/usr/include")), std::string::npos) << flags.output;
+    EXPECT_NE(flags.output.find("-I" + path(INCLUDEDIR)), std::string::npos) << flags.output;
+    EXPECT_NE(flags.output.find("-lpavane"), std::string::npos) << flags.output;
 
     std::string source = dir->file("consumer.c");
     writeFile(source, "#include <stdio.h>\n"
@@ -187,8 +192,9 @@ TEST_F(InstalledTree, PkgConfigBuildsAProgramAgainstLibpavane)
                       "}\n");
     std::string program = dir->file("consumer");
     std::string command = std::string(C_COMPILER) + " " + CONSUMER_FLAGS + " -o " + program + " " +
-                          source + " $(pkg-config --cflags --libs pavane)" + " -Wl,-rpath-link," +
-                          libDir();
+                          source + " $(" + pkgConfig + " --cflags --libs pavane)" +
+                          " $(pkg-config --cflags --libs $(pkg-config --print-requires pavane))" +
+                          " -Wl,-rpath-link," + libDir();
     RunResult built = run({"/bin/sh", "-c", command}, env);
     ASSERT_TRUE(built.ok()) << command << "\n" << built.output;
     RunResult ran = run({program}, {{"LD_LIBRARY_PATH", libDir()}});
@@ -202,12 +208,12 @@ TEST_F(InstalledTree, PkgConfigBuildsAProgramAgainstLibpavane)
 // reached through the installed lighttpd snippet.
 TEST_F(InstalledTree, SocketActivatedQuillonAnswersThroughTheInstalledSnippet)
 {
-    std::string socketUnit = readFile(path("/usr/lib/systemd/system/quillon.socket"));
-    std::string serviceUnit = readFile(path("/usr/lib/systemd/system/quillon.service"));
+    std::string socketUnit = readFile(unitDir() + "quillon.socket");
+    std::string serviceUnit = readFile(unitDir() + "quillon.service");
     std::string listen = unitValue(socketUnit, "ListenStream");
     std::string exec = unitValue(serviceUnit, "ExecStart");
     ASSERT_FALSE(listen.empty());
-    ASSERT_EQ(exec, "/usr/sbin/quillon");
+    ASSERT_EQ(exec, SBINDIR "/quillon");
     EXPECT_EQ(unitValue(socketUnit, "SocketMode"), "0660");
     EXPECT_EQ(unitValue(socketUnit, "SocketGroup"), "www");
 
@@ -223,7 +229,7 @@ TEST_F(InstalledTree, SocketActivatedQuillonAnswersThroughTheInstalledSnippet)
     ASSERT_TRUE(waitFor([&] { return fs::exists(socket); })) << quillon.output();
     ASSERT_EQ(chmod(socket.c_str(), std::stoi(unitValue(socketUnit, "SocketMode"), nullptr, 8)), 0);
 
-    std::string snippet = readFile(path("/etc/lighttpd/conf-available/20-quillon.conf"));
+    std::string snippet = readFile(path(SYSCONFDIR "/lighttpd/conf-available/20-quillon.conf"));
     ASSERT_NE(snippet.find(listen), std::string::npos) << "the snippet names the unit's socket";
     Lighttpd web(dir->path() + "/web", replaceAll(snippet, listen, socket));
     HttpReply reply = httpPost(web.url("/local/quillon/operator.cgi"),

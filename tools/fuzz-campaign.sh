@@ -33,7 +33,7 @@ cmake --build "$build" -j2 --target "${targets[@]}"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-report="$work/report.tsv"
+report="$work/report-$(date +%Y%m%d-%H%M%S)-$$.tsv"
 printf 'target\texecutions\texec/s\tcoverage\tfeatures\tcorpus\tresult\n' > "$report"
 found=0
 for name in "${targets[@]}"; do

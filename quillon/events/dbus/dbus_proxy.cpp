@@ -125,6 +125,7 @@ DBusProxy::~DBusProxy()
             g_object_unref(proxy_);
         proxy_ = nullptr;
     });
+    drainContext(context_);
     g_main_context_unref(context_);
 }
 

@@ -89,7 +89,11 @@ bool saveSettingsText(const std::string& fileName, const std::string& text)
 bool saveSettings(GeneralSettings& record, const std::string& fileName)
 {
     json::JsonPtr object(json_object_new_object());
-    record.toJson(object.get(), kToFile);
+    // A record that cannot encode itself must not replace a good file.
+    if (record.toJson(object.get(), kToFile) != 0) {
+        quillonLog(LOG_ERR, "Could not encode settings: %s\n", fileName.c_str());
+        return false;
+    }
     json_c_set_serialization_double_format("%.6g", JSON_C_OPTION_THREAD);
     const char* text = json_object_to_json_string(object.get());
     std::string encoded = text != nullptr ? text : "";
@@ -135,8 +139,12 @@ void loadSettings(GeneralSettings& record, const std::string& fileName)
     int code = loadSettingsText(record, text);
     if (code == -1)
         quillonLog(LOG_ERR, "Could not parse settings: %s\n", text.c_str());
-    if (code != 0)
+    if (code != 0) {
+        if (record.keepsRejectedFile() && saveSettingsText(fileName + ".bad", text))
+            quillonLog(LOG_WARNING, "Kept the rejected content of %s as %s.bad\n", fileName.c_str(),
+                       fileName.c_str());
         publishAndSave(record, fileName);
+    }
 }
 
 } // namespace quillon

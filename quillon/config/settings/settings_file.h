@@ -31,7 +31,8 @@ bool saveSettings(GeneralSettings& record, const std::string& fileName);
 int loadSettingsText(GeneralSettings& record, const std::string& text);
 
 // Loads `record` from the settings file: a missing, empty or unparsable file
-// publishes the defaults and writes them back. Otherwise every record present
+// publishes the defaults and writes them back (a record that keeps rejected
+// files first saves the old text as "<file>.bad"). Otherwise every record present
 // in the file is read; when one fails validation (it keeps its defaults) or
 // none is present, the whole record is published and the file rewritten.
 void loadSettings(GeneralSettings& record, const std::string& fileName);

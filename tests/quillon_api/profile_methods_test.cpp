@@ -1,8 +1,12 @@
 #include <sys/stat.h>
 
+#include <atomic>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "quillon/config/geometry/camera_position.h"
+#include "quillon/config/settings/settings_files.h"
 #include "quillon/config/zones/zone_profiles_file.h"
 #include "quillon_api/api_test_support.h"
 
@@ -112,6 +116,34 @@ TEST_F(ProfileMethodsTest, SetEnabledAndTheMaximumGoThroughTheLock)
               1102);
     setZoneProfileMaximum(ZoneProfileStore::kDefaultMaximum);
     EXPECT_FALSE(exists(configPath("profiles.conf.bad")));
+}
+
+// API edits on the endpoint thread, the zone activation event on another
+// and publishAll on a third share the store (run under ThreadSanitizer too).
+TEST_F(ProfileMethodsTest, ConcurrentEditsEnabledFlagsAndPublishing)
+{
+    std::atomic<bool> done{false};
+    std::thread events([&] {
+        for (int i = 0; !done; ++i)
+            setZoneProfileEnabled(1 + i % 3, i % 2 == 0);
+    });
+    std::thread publisher([&] {
+        while (!done)
+            publishAll();
+    });
+    for (int i = 0; i < 60; ++i) {
+        call("addProfile", R"({"px_polygon": [0.1, 0.1, 0.9, 0.1, 0.5, 0.9]})");
+        call("updateProfile", R"({"id": 2, "name": "n)" + std::to_string(i) + R"("})");
+        call("deleteProfile", R"({"id": [1, 3]})");
+    }
+    done = true;
+    events.join();
+    publisher.join();
+    auto& file = zoneProfilesFile();
+    std::lock_guard<std::mutex> hold(zoneProfilesMutex());
+    json::JsonPtr out(json_object_new_object());
+    EXPECT_EQ(file.settings().list(ZoneEncoding::File, out.get(), ZoneEditContext{}), 0);
+    EXPECT_LE(file.settings().profiles().size(), 3u);
 }
 
 } // namespace

@@ -86,7 +86,7 @@ void addObjects(TrackerScene& scene)
             u = -0.9f + 0.09f * float(i);
             v = 0.02f; // between the two rows of zones
         }
-        object->shape = Polygon::box(u - 0.02f, u + 0.02f, v - 0.03f, v + 0.03f);
+        object->shape = Polygon::box(u - 0.06f, u + 0.06f, v - 0.08f, v + 0.08f);
         object->setTime(0);
         object->setConfidence(5);
         scene.addObject(object, true);

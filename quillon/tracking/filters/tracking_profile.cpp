@@ -52,6 +52,7 @@ std::vector<ObjectAlarmStatus> TrackingProfile::candidates(const TrackerScene& s
                                                            std::int64_t nowUs)
 {
     std::vector<ObjectAlarmStatus> result;
+    result.reserve(scene.objects.size());
     const std::int64_t sceneTime = scene.sceneTimeUs;
     const bool temporary = temporaryZone_.beginPass(sceneTime);
     auto& zones = zones_->zones();

@@ -266,6 +266,15 @@ TEST(EventDeclaration, FlaggedEventFlags)
             << c.flags;
 }
 
+// Names from files and clients need not be UTF-8; D-Bus strings must be.
+TEST(EventDeclaration, InvalidUtf8IsReplaced)
+{
+    std::string text =
+        printed(generateEventDeclaration("ns:Top(bad \xff name)", "k\xfe[b]", false));
+    EXPECT_NE(text.find("'bad \uFFFD name'"), std::string::npos) << text;
+    EXPECT_NE(text.find("'k\uFFFD': 'VALUE_TYPE_BOOL'"), std::string::npos) << text;
+}
+
 // A profile name pasted into a topic level stays one level with its whole
 // nice name; the characters that would split it become "_".
 TEST(EventDeclaration, ProfileNamesStayInOneLevel)

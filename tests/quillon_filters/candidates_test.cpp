@@ -170,7 +170,7 @@ TEST_F(CandidatesTest, ContainerFollowsTheStore)
     changed.points = {{0, 0}, {1, 0}, {1, 1}};
     profile.zones()->receive(changed, 0);
     EXPECT_EQ(zones.at(1).name, changed.name);
-    EXPECT_EQ(zones.at(1).events->name(), "renamed \xef\xbf\xbd");
+    EXPECT_EQ(zones.at(1).events->name(), changed.name);
     EXPECT_FALSE(zones.at(1).events->enabled());
 
     changed.points.clear();

@@ -11,15 +11,6 @@ namespace quillon
 namespace
 {
 
-// Zone names come from API clients unchecked; D-Bus strings must be UTF-8.
-std::string validUtf8(const std::string& text)
-{
-    gchar* valid = g_utf8_make_valid(text.c_str(), gssize(text.size()));
-    std::string result(valid);
-    g_free(valid);
-    return result;
-}
-
 // Slack of the overlap test, below which boxes may still touch.
 constexpr float kBoxSlack = 1e-4f;
 
@@ -51,7 +42,7 @@ void ZoneProfileContainer::handleMessage(const std::shared_ptr<Message>& message
 
 void ZoneProfileContainer::startEvents(ZoneProfile& zone, std::int64_t nowUs)
 {
-    zone.events = std::make_unique<ZoneProfileEventHandler>(zone.id, validUtf8(zone.name), debug_);
+    zone.events = std::make_unique<ZoneProfileEventHandler>(zone.id, zone.name, debug_);
     zone.events->start();
     zone.events->setEnabled(zone.enabled, nowUs);
 }

@@ -66,7 +66,7 @@ GVariant* stringMap(const std::vector<std::pair<std::string, std::string>>& entr
     GVariantBuilder builder;
     g_variant_builder_init(&builder, G_VARIANT_TYPE("a{ss}"));
     for (auto& [key, value] : entries)
-        g_variant_builder_add(&builder, "{ss}", key.c_str(), value.c_str());
+        g_variant_builder_add(&builder, "{@s@s}", eventString(key), eventString(value));
     return g_variant_builder_end(&builder);
 }
 
@@ -75,7 +75,7 @@ GVariant* variantMap(const std::vector<std::pair<std::string, GVariant*>>& entri
     GVariantBuilder builder;
     g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
     for (auto& [key, value] : entries)
-        g_variant_builder_add(&builder, "{sv}", key.c_str(), value);
+        g_variant_builder_add(&builder, "{@sv}", eventString(key), value);
     return g_variant_builder_end(&builder);
 }
 
@@ -84,7 +84,7 @@ GVariant* stringArray(const std::vector<std::string>& items)
     GVariantBuilder builder;
     g_variant_builder_init(&builder, G_VARIANT_TYPE("as"));
     for (auto& item : items)
-        g_variant_builder_add(&builder, "s", item.c_str());
+        g_variant_builder_add_value(&builder, eventString(item));
     return g_variant_builder_end(&builder);
 }
 
@@ -104,7 +104,7 @@ struct Declaration {
     {
         std::string key = topicKey(index);
         valueTypes.emplace_back(key, "VALUE_TYPE_STRING");
-        topicNames.emplace_back(key, g_variant_new_string(name.c_str()));
+        topicNames.emplace_back(key, eventString(name));
         if (!niceName.empty()) {
             niceNames.emplace_back(key, niceName);
             topicNiceNames.emplace_back(key, niceName);
@@ -116,10 +116,10 @@ struct Declaration {
     GVariant* build()
     {
         // Key nice names follow every level's nice name.
-        return g_variant_new("(b@a{ss}@a{sv}@a{ss}@a{ss}@a{ss}@a{sv}s)", leading,
+        return g_variant_new("(b@a{ss}@a{sv}@a{ss}@a{ss}@a{ss}@a{sv}@s)", leading,
                              stringMap(valueTypes), variantMap(topicNames), stringMap(niceNames),
                              stringMap(topicNiceNames), stringMap(namespaces), variantMap(tags),
-                             propertyState.c_str());
+                             eventString(propertyState));
     }
 };
 
@@ -137,6 +137,19 @@ const char* valueTypeName(int32_t type)
     default:
         return "VALUE_TYPE_STRING";
     }
+}
+
+GVariant* eventString(const std::string& text)
+{
+    // Names and texts may come from files and clients: D-Bus strings must be
+    // UTF-8 (and hold no NUL).
+    const char* end = nullptr;
+    if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), &end))
+        return g_variant_new_string(text.c_str());
+    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    GVariant* v = g_variant_new_string(valid);
+    g_free(valid);
+    return v;
 }
 
 std::string topicKey(int32_t index)
@@ -266,7 +279,7 @@ GVariant* generateEventSubscription(const std::string& topic, const std::string&
     for (auto& level : levels) {
         std::string key = topicKey(level.index);
         valueTypes.emplace_back(key, "VALUE_TYPE_STRING");
-        names.emplace_back(key, g_variant_new_string(level.name.c_str()));
+        names.emplace_back(key, eventString(level.name));
         if (!level.nameSpace.empty())
             namespaces.emplace_back(key, level.nameSpace);
     }

@@ -56,7 +56,7 @@ int32_t EventProducer::declareFlagged(const std::vector<std::string>& topicLevel
 void EventProducer::sendString(int32_t id, const std::string& key, const std::string& text,
                                int64_t timestampUs)
 {
-    sendValues(id, {{key, g_variant_new_string(text.c_str())}}, timestampUs);
+    sendValues(id, {{key, eventString(text)}}, timestampUs);
 }
 
 void EventProducer::sendBool(int32_t id, const std::string& key, bool value, int64_t timestampUs)

@@ -91,7 +91,7 @@ void ZoneProfileEventHandler::setEnabled(bool enabled, int64_t nowUs)
     producer_->sendValues(updated_.id(),
                           {{"enabled", g_variant_new_boolean(enabled)},
                            {"profileId", g_variant_new_int32(profileId_)},
-                           {"name", g_variant_new_string(name_.c_str())},
+                           {"name", eventString(name_)},
                            {"channel", g_variant_new_int32(1)}},
                           wallClockUs(nowUs));
 }
@@ -120,7 +120,7 @@ void ZoneProfileEventHandler::sendMovement(int64_t nowUs)
     producer_->sendValues(movement_.id(),
                           {{"movement", g_variant_new_boolean(moving_)},
                            {"profileId", g_variant_new_int32(profileId_)},
-                           {"name", g_variant_new_string(name_.c_str())}},
+                           {"name", eventString(name_)}},
                           wallClockUs(nowUs));
 }
 

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "quillon/core/message_receiver.h"
+#include "quillon/events/producer/state_event_handler.h"
 
 namespace quillon
 {
@@ -13,11 +14,14 @@ class TrackingProfile;
 // the TrackerService with the debug flag while tracking is on, subscribed on
 // the bus. Owned by the TrackerService; handleMessage runs on the bus thread.
 //
-// For now it holds its identity and its default zone profile (built with the
-// debug flag, then every setting and zone is published again so that the
-// profile's filters and zones receive them); target selection, the control
-// law and the camera link attach here. The temporary trigger zone command
-// starts the default profile's temporary zone.
+// It announces its state as camera events: AutoTriggers (declared at
+// construction with autoTriggersEnabled true, false and undeclared at
+// shutdown) and AutotrackingState (switched on and off by
+// tracking_event_state_t). It builds its default zone profile with the debug
+// flag and then publishes every setting and zone again, so that the profile's
+// filters and zones receive them; the temporary trigger zone command starts
+// that profile's temporary zone. Target selection, the control law and the
+// camera link attach here.
 class Tracker : public MessageReceiver
 {
 public:
@@ -33,9 +37,17 @@ public:
     // zones follow the settings and the zone-profile store through the bus.
     const std::shared_ptr<TrackingProfile>& defaultProfile() const { return defaultProfile_; }
 
+    // Publishes tracking on or off (when the state event is enabled).
+    void reportTracking(bool tracking);
+
 private:
+    // The event settings of handleMessage; true when the message was one.
+    bool handleEventSettings(const std::shared_ptr<Message>& message);
+
     int channel_ = 1;
     bool debug_;
+    AutotrackingEnabledEventHandler autoTriggersEvent_;
+    AutotrackingStateEventHandler trackingStateEvent_;
     std::shared_ptr<TrackingProfile> defaultProfile_;
 };
 

@@ -3,6 +3,7 @@
 // and movement are reported, a rename declares again, deletion and clearing
 // withdraw the declarations.
 #include <glib.h>
+#include <stdlib.h>
 
 #include <string>
 
@@ -122,7 +123,8 @@ TEST_F(ZoneEventsTest, ZonesDeclareReportAndWithdrawTheirEvents)
 
     // Clearing reports the zone disabled, then withdraws it.
     container.clear();
-    EXPECT_EQ(waitForSent(kRoot + "ProfileUpdated_2", 3).back()["enabled"], false);
+    EXPECT_EQ(waitForSent(kRoot + "ProfileUpdated_2", 3).back()["enabled"], false)
+        << events.sent().dump();
     EXPECT_TRUE(waitFor([&] { return events.declared().empty(); }));
 }
 
@@ -171,6 +173,7 @@ TEST(ZoneEventsWithoutProducer, ZonesStillWorkWhenDeclaringFails)
     // Refusing producer: declarations fail, candidates still come.
     CamsimEvents events;
     events.camsim.control({{"cmd", "event-fault"}, {"mode", "refuse-declare"}});
+    setenv("QUILLON_LOG_STDERR", "1", 1);
     LogCapture log;
     TrackingProfile profile(1, false);
     profile.zones()->receive(zone(1, "gate", true), g_get_monotonic_time());

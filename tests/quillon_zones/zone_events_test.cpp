@@ -121,11 +121,23 @@ TEST_F(ZoneEventsTest, ZonesDeclareReportAndWithdrawTheirEvents)
               (std::vector<std::string>{kRoot + "ProfileUpdated_2", kRoot + "ProfileMovement_2"}));
     EXPECT_EQ(sentFor(events.sent(), kRoot + "ProfileUpdated_1").size(), 2u);
 
-    // Clearing reports the zone disabled, then withdraws it.
     container.clear();
-    EXPECT_EQ(waitForSent(kRoot + "ProfileUpdated_2", 3).back()["enabled"], false)
-        << events.sent().dump();
     EXPECT_TRUE(waitFor([&] { return events.declared().empty(); }));
+}
+
+TEST_F(ZoneEventsTest, ClearingReportsEveryZoneDisabledThenWithdrawsIt)
+{
+    ZoneProfileContainer container(false);
+    container.receive(zone(1, "gate", true), g_get_monotonic_time());
+    container.receive(zone(2, "yard", false), g_get_monotonic_time());
+    ASSERT_EQ(waitForSent(kRoot + "ProfileUpdated_1", 1).size(), 1u);
+    container.clear();
+    EXPECT_TRUE(container.zones().empty());
+    EXPECT_TRUE(waitFor([&] { return events.declared().empty(); }));
+    auto updated = waitForSent(kRoot + "ProfileUpdated_1", 2);
+    ASSERT_EQ(updated.size(), 2u) << events.sent().dump();
+    EXPECT_EQ(updated[1]["enabled"], false);
+    EXPECT_TRUE(sentFor(events.sent(), kRoot + "ProfileUpdated_2").empty());
 }
 
 TEST_F(ZoneEventsTest, NamesThatAreNotUtf8AreRepairedForTheBus)

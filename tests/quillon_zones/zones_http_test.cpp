@@ -45,6 +45,7 @@ protected:
     void SetUp() override
     {
         events = std::make_unique<CamsimEvents>();
+        events->camsim.control({{"cmd", "preset-add"}, {"number", 1}, {"name", "street"}});
         server = std::make_unique<QuillonServer>(
             kActiveConf, std::vector<std::string>{}, std::map<std::string, std::string>{},
             std::map<std::string, std::string>{{"profiles.conf", kProfiles}});
@@ -105,10 +106,15 @@ TEST_F(ZonesHttpTest, ZonesReachTheApiTheFileAndTheEvents)
     ASSERT_TRUE(waitForTopics(4)) << events->declared().dump() << server->process().output();
     ASSERT_TRUE(waitFor([&] { return sentFor(kRoot + "ProfileUpdated_2").size() == 1; }));
 
-    const std::string settings =
-        post("viewer.cgi", R"({"method": "getAutotrackingSettings", "params": {}})");
-    EXPECT_NE(settings.find(R"("profiles": [ { "presetStatus": 0, "id": 1, "name": "street")"),
-              std::string::npos)
+    // Zone 1's preset exists on channel 1 (once the presets component has
+    // found it), zone 2 has none.
+    std::string settings;
+    EXPECT_TRUE(waitFor([&] {
+        settings = post("viewer.cgi", R"({"method": "getAutotrackingSettings", "params": {}})");
+        return settings.find(R"("profiles": [ { "presetStatus": 1, "id": 1, "name": "street")") !=
+               std::string::npos;
+    })) << settings;
+    EXPECT_NE(settings.find(R"({ "presetStatus": 0, "id": 2, "name": "corner")"), std::string::npos)
         << settings;
     EXPECT_EQ(settings.find("px_polygon"), std::string::npos);
     EXPECT_EQ(code("getProfile", R"({"id": 1})"), 1110);

@@ -4,6 +4,8 @@
 
 #include "quillon/config/settings/settings_files.h"
 #include "quillon/config/zones/zone_profiles_file.h"
+#include "quillon/motion/presets/preset_handler.h"
+#include "quillon/motion/presets/ptz_presets.h"
 
 namespace quillon
 {
@@ -18,6 +20,15 @@ ZoneEditContext currentZoneEditContext()
     }
     context.camera = cameraPosition();
     context.format = pictureFormat();
+    // Channel 1's presets as the presets component knows them now.
+    if (auto handler = PTZ::presetHandler(1)) {
+        context.presetKnown = [presets = handler->presets()](int number) {
+            for (const auto& preset : presets)
+                if (number >= 0 && preset.number == uint32_t(number))
+                    return true;
+            return false;
+        };
+    }
     return context;
 }
 

@@ -18,16 +18,12 @@ if [ -x "$quillon_bin" ]; then
     echo '{ "profiles": [ { "pt_polygon": [ -30.0, -14.0, 30.0, -14.0, 30.0, -3.0, -30.0, -3.0 ], "id": 1, "name": "Street", "enabled": true, "preset": 1, "zoneType": 0 } ] }' \
       > "$CAMROOT/etc/quillon/profiles.conf"
   fi
-  QUILLON_LOG_STDERR=1 FCGI_SOCKET_NAME="$quillon_sock" "$quillon_bin" &
+  # -d: debug mode, the store of detected objects is printed each second.
+  QUILLON_LOG_STDERR=1 FCGI_SOCKET_NAME="$quillon_sock" "$quillon_bin" -d &
   pids+=($!)
   for _ in $(seq 50); do [ -S "$quillon_sock" ] && break; sleep 0.1; done
 
-  cat > "$run/lighttpd.d/20-quillon.conf" <<CONF
-\$HTTP["url"] =~ "^/local/quillon/" {
-  fastcgi.server = ( ".cgi" => (( "socket" => "$quillon_sock", "check-local" => "disable" )),
-                     ".fcgi" => (( "socket" => "$quillon_sock", "check-local" => "disable" )) )
-}
-CONF
+  lighttpd_snippet 20-quillon
   cat >> "$run/hints.txt" <<HINTS
 quillon JSON API: http://127.0.0.1:$port/local/quillon/admin.cgi (also operator.cgi, settings.fcgi)
   curl -s -d '{"method":"getSupportedVersions","params":{}}' http://127.0.0.1:$port/local/quillon/operator.cgi
@@ -38,5 +34,6 @@ quillon JSON API: http://127.0.0.1:$port/local/quillon/admin.cgi (also operator.
          curl -s -d '{"method":"deleteProfile","params":{"id":1}}' http://127.0.0.1:$port/local/quillon/operator.cgi
          CAMROOT=$CAMROOT $top/build/platform/camsim/camsimctl events-declared   (ProfileUpdated_1, ProfileMovement_1)
   quillon settings files: $CAMROOT/etc/quillon/
+  detection-feed faults: CAMROOT=$CAMROOT $top/build/platform/camsim/camsimctl detfeed-fault mode=silent (none, undecodable, garbage, drop)
 HINTS
 fi

@@ -5,7 +5,9 @@
 #include "quillon/config/settings/runtime_commands.h"
 #include "quillon/config/settings/settings_files.h"
 #include "quillon/config/zones/zone_profile_container.h"
+#include "quillon/core/channel.h"
 #include "quillon/core/message.h"
+#include "quillon/tracking/detections/vod_scene_holder.h"
 #include "quillon/tracking/filters/tracking_profile.h"
 
 namespace quillon
@@ -15,6 +17,9 @@ Tracker::Tracker(bool debug)
     : debug_(debug), autoTriggersEvent_(debug),
       defaultProfile_(std::make_shared<TrackingProfile>(1, debug))
 {
+    vod_ = std::make_shared<VodSceneHolder>(channel_, debug_);
+    Channel::instance().subscribe(vod_);
+    vod_->start();
     // Scene times are on the monotonic clock.
     autoTriggersEvent_.start();
     autoTriggersEvent_.setEnabled(true, channel_, g_get_monotonic_time());
@@ -25,6 +30,11 @@ Tracker::Tracker(bool debug)
 Tracker::~Tracker()
 {
     prepareToShutdown();
+}
+
+TrackerScene Tracker::vodScene() const
+{
+    return vod_->snapshot();
 }
 
 void Tracker::handleMessage(const std::shared_ptr<Message>& message)
@@ -41,6 +51,8 @@ void Tracker::handleMessage(const std::shared_ptr<Message>& message)
 
 void Tracker::prepareToShutdown()
 {
+    vod_->prepareToShutdown();
+    Channel::instance().unsubscribe(vod_);
     // Zone events report disabled and are withdrawn while the bus still runs.
     defaultProfile_->zones()->clear();
     if (autoTriggersEvent_.started()) {

@@ -4,11 +4,13 @@
 
 #include "quillon/core/message_receiver.h"
 #include "quillon/events/producer/state_event_handler.h"
+#include "quillon/tracking/objects/tracker_scene.h"
 
 namespace quillon
 {
 
 class TrackingProfile;
+class VodSceneHolder;
 
 // The controller of the daemon: one instance, for camera channel 1, created by
 // the TrackerService with the debug flag while tracking is on, subscribed on
@@ -17,7 +19,9 @@ class TrackingProfile;
 // It announces its state as camera events: AutoTriggers (declared at
 // construction with autoTriggersEnabled true, false and undeclared at
 // shutdown) and AutotrackingState (switched on and off by
-// tracking_event_state_t). It builds its default zone profile with the debug
+// tracking_event_state_t). It owns the store of channel 1's detections (a
+// VodSceneHolder, subscribed on the bus and started with the Tracker, stopped
+// by prepareToShutdown). It builds its default zone profile with the debug
 // flag and then publishes every setting and zone again, so that the profile's
 // filters and zones receive them; the temporary trigger zone command starts
 // that profile's temporary zone. Target selection, the control law and the
@@ -39,6 +43,9 @@ public:
 
     // Publishes tracking on or off (when the state event is enabled).
     void reportTracking(bool tracking);
+    // A copy of the detection store (any thread).
+    TrackerScene vodScene() const;
+    const std::shared_ptr<VodSceneHolder>& vodHolder() const { return vod_; }
 
 private:
     // The event settings of handleMessage; true when the message was one.
@@ -49,6 +56,7 @@ private:
     AutotrackingEnabledEventHandler autoTriggersEvent_;
     AutotrackingStateEventHandler trackingStateEvent_;
     std::shared_ptr<TrackingProfile> defaultProfile_;
+    std::shared_ptr<VodSceneHolder> vod_;
 };
 
 } // namespace quillon

@@ -87,11 +87,6 @@ DBusProxy::DBusProxy(std::string service, std::string objectPath, std::string in
             return;
         }
         connection_ = g_dbus_proxy_get_connection(proxy_);
-        // The bus connection stays for the life of the process: when the
-        // last proxy let go of it, messages still queued (sends that expect
-        // no reply) would be dropped with it.
-        static GDBusConnection* const kept = G_DBUS_CONNECTION(g_object_ref(connection_));
-        (void)kept;
     });
     if (proxy_ == nullptr)
         return;
@@ -116,6 +111,13 @@ DBusProxy::~DBusProxy()
 {
     if (ownerFilter_ != 0)
         g_dbus_connection_remove_filter(connection_, ownerFilter_);
+    // Calls sent without waiting (SendEvent, UndeclareEvent) may still sit
+    // in the connection's write queue. Should this proxy hold the last
+    // reference, the connection closes when it goes, and closing drops what
+    // is queued: write it out first. Holding the connection instead would
+    // keep a closed one as the process's system bus after the bus went away.
+    if (connection_ != nullptr)
+        g_dbus_connection_flush_sync(connection_, nullptr, nullptr);
     runOnContext(context_, [this] {
         std::lock_guard<std::mutex> guard(lock_);
         for (guint id : subscriptions_)

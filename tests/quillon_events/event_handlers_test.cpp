@@ -224,3 +224,24 @@ TEST(EventHandlers, StreamObjectsFramesAndStop)
     EXPECT_EQ(sent[1]["timestamp"], 0);
     EXPECT_TRUE(waitFor([&] { return events.declared().empty(); }));
 }
+
+// A process that outlives its system bus (every test here starts its own)
+// talks to the next one: the producer of the second round declares, and its
+// send and undeclaration, queued just before the producer goes, arrive.
+TEST(EventHandlers, ProducerWorksOnEachNewSystemBus)
+{
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        CamsimEvents events;
+        {
+            EventProducer producer;
+            int32_t id =
+                producer.declare("tnszeto:Plinth/tnszeto:Quillon/tnszeto:Round", "value[s]", false);
+            ASSERT_GE(id, 0);
+            producer.sendString(id, "value", "on", g_get_real_time());
+            producer.undeclare(id);
+        }
+        ASSERT_TRUE(waitFor([&] { return events.sent().size() == 1 && events.declared().empty(); }))
+            << events.sent().dump() << events.declared().dump();
+    }
+}

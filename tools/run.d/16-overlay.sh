@@ -10,6 +10,7 @@ if [ -x "$overlay_relay" ] && [ -x "${camsim_bin:-}" ]; then
   cat > "$run/lighttpd.d/16-overlay.conf" <<CONF
 \$HTTP["url"] =~ "^/local/camsim/" {
   cgi.assign = ( ".cgi" => "$overlay_relay" )
+  mimetype.assign = ( ".html" => "text/html", ".js" => "text/javascript" )
 }
 CONF
   cat >> "$run/hints.txt" <<HINTS

@@ -64,29 +64,12 @@ int main(int argc, char** argv)
     int seconds = argc > 1 ? std::atoi(argv[1]) : 3;
     int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
     camsimtest::CamsimRunner cam({"--feeds-scenario", SCENARIO});
-    const char* producer = "com.zeto.EventProducerd1";
-    const char* path = "/com/zeto/EventProducerd1";
-    GVariant* r =
-        cam.call(producer, path, producer, "DeclareEvent",
-                 g_variant_new_parsed(
-                     "(false, {'topic0': 'VALUE_TYPE_STRING', 'topic1': 'VALUE_TYPE_STRING', "
-                     "'topic2': 'VALUE_TYPE_STRING', 'jsonframe': 'VALUE_TYPE_STRING'}, "
-                     "{'topic0': <'Plinth'>, 'topic1': <'Quillon'>, 'topic2': <'streamObjects'>}, "
-                     "@a{ss} {}, @a{ss} {}, {'topic0': 'tnszeto', 'topic1': 'tnszeto', "
-                     "'topic2': 'tnszeto'}, @a{sv} {}, '')"));
-    if (r == nullptr) {
-        std::fprintf(stderr, "DeclareEvent failed\n");
+    int id = camsimtest::declareStreamObjects(cam);
+    std::string frame = statusFrame();
+    if (id < 0 || !camsimtest::sendStreamObjects(cam, id, frame, g_get_real_time())) {
+        std::fprintf(stderr, "the status frame was refused\n");
         return 1;
     }
-    gint32 id = 0;
-    g_variant_get(r, "(i)", &id);
-    g_variant_unref(r);
-    std::string frame = statusFrame();
-    r = cam.call(producer, path, producer, "SendEvent",
-                 g_variant_new_parsed("(%i, {'jsonframe': <%s>}, %x)", id, frame.c_str(),
-                                      g_get_real_time()));
-    if (r != nullptr)
-        g_variant_unref(r);
 
     testsupport::TempDir dir("view-cgi-bench");
     dir.write("web/www/local/camsim/view.cgi", "socket " + cam.root() + "/run/camsim/transfer\n");

@@ -449,32 +449,6 @@ std::string stillPersonScenario(int rotation)
         .dump();
 }
 
-// Declares streamObjects as the tracking daemon does and returns its id.
-int declareStreamObjects(const CamsimRunner& cam)
-{
-    GVariant* decl = g_variant_new(
-        "(b@a{ss}@a{sv}@a{ss}@a{ss}@a{ss}@a{sv}s)", FALSE,
-        stringDict({{"topic0", "VALUE_TYPE_STRING"},
-                    {"topic1", "VALUE_TYPE_STRING"},
-                    {"topic2", "VALUE_TYPE_STRING"},
-                    {"jsonframe", "VALUE_TYPE_STRING"}}),
-        levels({"Plinth", "Quillon", "streamObjects"}), stringDict({}), stringDict({}),
-        stringDict({{"topic0", "tnszeto"}, {"topic1", "tnszeto"}, {"topic2", "tnszeto"}}), noTags(),
-        "");
-    return intReply(cam.call(kProducer, kProducerPath, kProducer, "DeclareEvent", decl));
-}
-
-void sendFrame(const CamsimRunner& cam, int id, const std::string& text, gint64 wallUs)
-{
-    GVariantBuilder data;
-    g_variant_builder_init(&data, G_VARIANT_TYPE("a{sv}"));
-    g_variant_builder_add(&data, "{sv}", "jsonframe", g_variant_new_string(text.c_str()));
-    GVariant* r = cam.call(kProducer, kProducerPath, kProducer, "SendEvent",
-                           g_variant_new("(ia{sv}x)", id, &data, wallUs));
-    ASSERT_NE(r, nullptr);
-    g_variant_unref(r);
-}
-
 } // namespace
 
 // The view reports the latest streamObjects frame with the pose and the scene
@@ -490,7 +464,7 @@ TEST(CamsimServices, ViewShowsTheLatestFrameWithPoseAndSceneAtItsTime)
         json empty = cam.control({{"cmd", "view"}});
         EXPECT_TRUE(empty["stream"].is_null()) << empty;
 
-        int id = declareStreamObjects(cam);
+        int id = camsimtest::declareStreamObjects(cam);
         ASSERT_GT(id, 0);
         // Wait until the data cache holds the pose at pan 0 for a while.
         g_usleep(100000);
@@ -499,7 +473,7 @@ TEST(CamsimServices, ViewShowsTheLatestFrameWithPoseAndSceneAtItsTime)
         g_usleep(100000);
         cam.control({{"cmd", "set-pose"}, {"pan", -40}, {"tilt", -12}, {"zoom", 2}});
         const std::string text = R"({"trackerEnabled":true,"zoomMag":1})";
-        sendFrame(cam, id, text, frameWall);
+        ASSERT_TRUE(camsimtest::sendStreamObjects(cam, id, text, frameWall));
         // Another topic's event does not replace it.
         cam.control({{"cmd", "send-event"},
                      {"topic", "tnszeto:Plinth/tnszeto:Quillon/tnszeto:AutoTriggers"},
@@ -552,9 +526,9 @@ TEST(CamsimServices, ViewShowsTheLatestFrameWithPoseAndSceneAtItsTime)
 TEST(CamsimServices, ViewOfTheLastEmptyFrameUsesThePoseNow)
 {
     CamsimRunner cam;
-    int id = declareStreamObjects(cam);
+    int id = camsimtest::declareStreamObjects(cam);
     ASSERT_GT(id, 0);
-    sendFrame(cam, id, "", 0);
+    ASSERT_TRUE(camsimtest::sendStreamObjects(cam, id, "", 0));
     json v = cam.control({{"cmd", "view"}});
     ASSERT_TRUE(v["stream"].is_object()) << v;
     EXPECT_EQ(v["stream"]["jsonframe"], "");

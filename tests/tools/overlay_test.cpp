@@ -184,26 +184,11 @@ TEST_F(OverlayPage, PollsCamsimThroughTheWebServer)
     EXPECT_EQ(statusLine(quiet), "no status yet");
 
     // A status frame as the tracking daemon sends it, through the producer.
-    const char* producer = "com.zeto.EventProducerd1";
-    const char* path = "/com/zeto/EventProducerd1";
-    GVariant* decl = g_variant_new_parsed(
-        "(false, {'topic0': 'VALUE_TYPE_STRING', 'topic1': 'VALUE_TYPE_STRING', "
-        "'topic2': 'VALUE_TYPE_STRING', 'jsonframe': 'VALUE_TYPE_STRING'}, "
-        "{'topic0': <'Plinth'>, 'topic1': <'Quillon'>, 'topic2': <'streamObjects'>}, "
-        "@a{ss} {}, @a{ss} {}, {'topic0': 'tnszeto', 'topic1': 'tnszeto', 'topic2': 'tnszeto'}, "
-        "@a{sv} {}, '')");
-    GVariant* r = cam.call(producer, path, producer, "DeclareEvent", decl);
-    ASSERT_NE(r, nullptr);
-    gint32 id = 0;
-    g_variant_get(r, "(i)", &id);
-    g_variant_unref(r);
+    int id = camsimtest::declareStreamObjects(cam);
+    ASSERT_GT(id, 0);
     std::string frame = R"({"objects":[{"id":4,"x":0.6,"y":0.4,"width":0.1,"height":0.3,)"
                         R"("tracking":true}],"trackerEnabled":false,"trackedId":4,"zoomMag":1})";
-    r = cam.call(producer, path, producer, "SendEvent",
-                 g_variant_new_parsed("(%i, {'jsonframe': <%s>}, %x)", id, frame.c_str(),
-                                      g_get_real_time()));
-    ASSERT_NE(r, nullptr);
-    g_variant_unref(r);
+    ASSERT_TRUE(camsimtest::sendStreamObjects(cam, id, frame, g_get_real_time()));
 
     std::string dom = chromium("--dump-dom", kPage);
     EXPECT_EQ(statusLine(dom).rfind("trackerEnabled: false  trackedId: 4  isMoving: false  "

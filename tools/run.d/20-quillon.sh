@@ -16,12 +16,7 @@ if [ -x "$quillon_bin" ]; then
   pids+=($!)
   for _ in $(seq 50); do [ -S "$quillon_sock" ] && break; sleep 0.1; done
 
-  cat > "$run/lighttpd.d/20-quillon.conf" <<CONF
-\$HTTP["url"] =~ "^/local/quillon/" {
-  fastcgi.server = ( ".cgi" => (( "socket" => "$quillon_sock", "check-local" => "disable" )),
-                     ".fcgi" => (( "socket" => "$quillon_sock", "check-local" => "disable" )) )
-}
-CONF
+  lighttpd_snippet 20-quillon
   cat >> "$run/hints.txt" <<HINTS
 quillon JSON API: http://127.0.0.1:$port/local/quillon/admin.cgi (also operator.cgi, settings.fcgi)
   curl -s -d '{"method":"getSupportedVersions","params":{}}' http://127.0.0.1:$port/local/quillon/operator.cgi

@@ -14,7 +14,7 @@ inline constexpr const char* kSettingsDirectory = "/etc/quillon/";
 inline constexpr int kMaxSettingsPathLength = 240;
 
 // Writes `text` to the settings file `fileName` atomically: to "<path>.tmp"
-// first, then renamed over the file and the directory synced, so a reader
+// first (synced to disk), then renamed over the file and the directory synced, so a reader
 // sees either the old or the new content, never a torn file. Returns false
 // (and logs) when any step fails; the old file is then untouched.
 bool saveSettingsText(const std::string& fileName, const std::string& text);

@@ -74,6 +74,13 @@ void publishAndSave(GeneralSettings& record, const std::string& fileName)
 
 } // namespace
 
+std::string readSettingsText(const std::string& fileName)
+{
+    std::string text;
+    readSettingsText(fileName, text);
+    return text;
+}
+
 bool saveSettingsText(const std::string& fileName, const std::string& text)
 {
     std::string path = settingsPath(fileName);
@@ -126,8 +133,13 @@ bool saveSettings(GeneralSettings& record, const std::string& fileName)
 {
     json::JsonPtr object(json_object_new_object());
     record.toJson(object.get(), kToFile);
+    return saveSettingsJson(object.get(), fileName);
+}
+
+bool saveSettingsJson(json_object* object, const std::string& fileName)
+{
     json_c_set_serialization_double_format("%.6g", JSON_C_OPTION_THREAD);
-    const char* text = json_object_to_json_string(object.get());
+    const char* text = json_object_to_json_string(object);
     std::string encoded = text != nullptr ? text : "";
     // Drop the per-thread format again: json-c keeps it in a heap copy that
     // would leak when this thread ends.

@@ -3,16 +3,20 @@
 #include <memory>
 
 #include "quillon/core/message_receiver.h"
+#include "quillon/tracking/objects/tracker_scene.h"
 
 namespace quillon
 {
+
+class VodSceneHolder;
 
 // The controller of the daemon: one instance, for camera channel 1, created by
 // the TrackerService with the debug flag while tracking is on, subscribed on
 // the bus. Owned by the TrackerService; handleMessage runs on the bus thread.
 //
-// For now it only holds its identity: target selection, the control law and
-// the camera link attach here.
+// It owns the store of channel 1's detections (a VodSceneHolder, subscribed
+// on the bus and started with the Tracker, stopped by prepareToShutdown).
+// Target selection, the control law and the camera link attach here.
 class Tracker : public MessageReceiver
 {
 public:
@@ -24,10 +28,14 @@ public:
 
     int channel() const { return channel_; }
     bool debug() const { return debug_; }
+    // A copy of the detection store (any thread).
+    TrackerScene vodScene() const;
+    const std::shared_ptr<VodSceneHolder>& vodHolder() const { return vod_; }
 
 private:
     int channel_ = 1;
     bool debug_;
+    std::shared_ptr<VodSceneHolder> vod_;
 };
 
 } // namespace quillon

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "quillon/core/message_receiver.h"
+#include "quillon/events/producer/state_event_handler.h"
 #include "quillon/tracking/objects/tracker_scene.h"
 
 namespace quillon
@@ -16,7 +17,12 @@ class VodSceneHolder;
 //
 // It owns the store of channel 1's detections (a VodSceneHolder, subscribed
 // on the bus and started with the Tracker, stopped by prepareToShutdown).
-// Target selection, the control law and the camera link attach here.
+//
+// It announces its state as camera events: AutoTriggers (declared at
+// construction with autoTriggersEnabled true, false and undeclared at
+// shutdown) and AutotrackingState (switched on and off by
+// tracking_event_state_t). Target selection, the control law and the camera
+// link attach here.
 class Tracker : public MessageReceiver
 {
 public:
@@ -32,10 +38,18 @@ public:
     TrackerScene vodScene() const;
     const std::shared_ptr<VodSceneHolder>& vodHolder() const { return vod_; }
 
+    // Publishes tracking on or off (when the state event is enabled).
+    void reportTracking(bool tracking);
+
 private:
+    // The event settings of handleMessage; true when the message was one.
+    bool handleEventSettings(const std::shared_ptr<Message>& message);
+
     int channel_ = 1;
     bool debug_;
     std::shared_ptr<VodSceneHolder> vod_;
+    AutotrackingEnabledEventHandler autoTriggersEvent_;
+    AutotrackingStateEventHandler trackingStateEvent_;
 };
 
 } // namespace quillon

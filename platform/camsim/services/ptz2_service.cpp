@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -120,6 +121,24 @@ public:
                                 throw ControlError("unknown fault mode");
                             link_->setFault(f);
                             return nlohmann::json(nullptr);
+                        });
+        ctx.control.add("ptzlink-close",
+                        "the driver drops a control-socket connection: handle=N, or every "
+                        "connection without it; returns the handles closed",
+                        [this](const nlohmann::json& r) {
+                            std::vector<int> closed;
+                            if (r.contains("handle")) {
+                                double h = ControlSurface::number(r, "handle");
+                                if (h != std::floor(h) || h < 1 || h > INT32_MAX ||
+                                    !link_->close(static_cast<int>(h)))
+                                    throw ControlError("no such connection");
+                                closed.push_back(static_cast<int>(h));
+                            } else {
+                                for (int h : link_->handles())
+                                    if (link_->close(h))
+                                        closed.push_back(h);
+                            }
+                            return nlohmann::json{{"closed", closed}};
                         });
         ctx.ownName(kBusName);
     }

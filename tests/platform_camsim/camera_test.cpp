@@ -51,7 +51,8 @@ TEST(Camera, ProportionalSpeedIsAShareOfTheFieldOfViewPerSecondAtAnyZoom)
         cam.advanceTo(kSecond);
         double panRate = r.pan / 100 * r.unit * hfov;
         EXPECT_NEAR(cam.state().pan, panRate, 1e-6) << r.unit << " " << r.zoom;
-        EXPECT_NEAR(cam.state().tilt, r.tilt / 100 * r.unit * vfov, 1e-6) << r.unit << " " << r.zoom;
+        EXPECT_NEAR(cam.state().tilt, r.tilt / 100 * r.unit * vfov, 1e-6)
+            << r.unit << " " << r.zoom;
         EXPECT_NEAR(cam.state().panSpeed, panRate, 1e-6);
         EXPECT_EQ(cam.state().status & kStatusMovingMask, kStatusPanMoving | kStatusTiltMoving);
     }

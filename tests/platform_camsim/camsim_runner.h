@@ -86,18 +86,39 @@ inline nlohmann::json controlRequest(const std::string& path, const nlohmann::js
 class CamsimRunner
 {
 public:
+    // With `startNow` false only the bus runs until start().
     explicit CamsimRunner(std::vector<std::string> args = {},
-                          std::map<std::string, std::string> env = {})
+                          std::map<std::string, std::string> env = {}, bool startNow = true)
         : dir_("camsim"), bus_(std::make_unique<testsupport::PrivateBus>(dir_.path()))
     {
         root_ = dir_.path() + "/root";
         env["CAMROOT"] = root_;
-        std::vector<std::string> argv{CAMSIM_PATH};
-        argv.insert(argv.end(), args.begin(), args.end());
-        process_ = std::make_unique<testsupport::ChildProcess>(argv, env);
+        argv_ = {CAMSIM_PATH};
+        argv_.insert(argv_.end(), args.begin(), args.end());
+        env_ = std::move(env);
+        if (startNow)
+            start();
+        conn_ = connect();
+    }
+
+    // Starts camsim (again) on the same bus and camera root, with the same
+    // arguments; waits until it is ready.
+    void start()
+    {
+        process_ = std::make_unique<testsupport::ChildProcess>(argv_, env_);
         if (!process_->waitForOutput("camsim ready", std::chrono::seconds(20)))
             throw std::runtime_error("camsim did not start: " + process_->output());
-        conn_ = connect();
+    }
+    // Ends camsim (SIGTERM); the bus stays.
+    void stop()
+    {
+        if (process_)
+            process_->stop(15);
+    }
+    void restart()
+    {
+        stop();
+        start();
     }
 
     ~CamsimRunner()
@@ -153,6 +174,8 @@ public:
     void kill() { process_->stop(9); }
 
 private:
+    std::vector<std::string> argv_;
+    std::map<std::string, std::string> env_;
     testsupport::TempDir dir_;
     std::unique_ptr<testsupport::PrivateBus> bus_;
     std::string root_;

@@ -35,9 +35,12 @@ public:
     EventHub& operator=(const EventHub&) = delete;
 
     void setSink(Sink sink) { sink_ = std::move(sink); }
+    // The id the next declaration gets (then counting up); 1 by default, 0
+    // or more for clients that must cope with id 0.
+    void setFirstDeclarationId(int id) { nextDeclaration_ = id; }
 
     // `declaration` is "(b@a{ss}@a{sv}@a{ss}@a{ss}@a{ss}@a{sv}s)"; returns the
-    // new id (> 0) or -1 when it names no topic level.
+    // new id (>= 0) or -1 when it names no topic level.
     int declare(GVariant* declaration, const std::string& owner);
     bool undeclare(int id);
     // Sends `data` ("a{sv}") of a declared event; returns the number of

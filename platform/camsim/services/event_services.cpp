@@ -4,6 +4,7 @@
 // itself is the core's EventHub, which the control surface shares.
 #include <fmt/format.h>
 
+#include <stdexcept>
 #include <string_view>
 #include <vector>
 
@@ -75,9 +76,18 @@ constexpr const char* kIntrospection = R"XML(
 class EventServices : public Module
 {
 public:
+    void addOptions(Options& options) override
+    {
+        options.addInt("events-first-id", "id of the first event declaration (default 1)",
+                       &firstId_);
+    }
+
     void start(Context& ctx) override
     {
         ctx_ = &ctx;
+        if (firstId_ < 0)
+            throw std::runtime_error("--events-first-id must be 0 or more");
+        ctx.events.setFirstDeclarationId(firstId_);
         GError* err = nullptr;
         info_ = g_dbus_node_info_new_for_xml(kIntrospection, &err);
         if (info_ == nullptr)
@@ -211,6 +221,7 @@ private:
     GDBusNodeInfo* info_ = nullptr;
     std::vector<guint> registrations_;
     guint ownerWatch_ = 0;
+    int firstId_ = 1;
 };
 
 } // namespace

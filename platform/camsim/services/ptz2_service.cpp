@@ -15,6 +15,7 @@
 
 #include "camsim/core/gerror.h"
 #include "camsim/core/module.h"
+#include "ptz2_faults.h"
 #include "ptz_link_server.h"
 
 namespace camsim
@@ -140,6 +141,22 @@ public:
                             }
                             return nlohmann::json{{"closed", closed}};
                         });
+        ctx.control.add("ptz2-fault",
+                        "make the PTZ2 service misbehave: mode " + ptz2FaultNames() +
+                            " (nopresets: GetPresets refused; odd-objects: GetManagedObjects "
+                            "adds objects without a channel number or with one beyond int, and "
+                            "a channel 7 whose PtzReady and PresetStatus are of the wrong type)",
+                        [this](const nlohmann::json& r) {
+                            if (!ptz2FaultFromName(ControlSurface::text(r, "mode"), fault_))
+                                throw ControlError("unknown fault mode");
+                            return nlohmann::json(nullptr);
+                        });
+        ctx.control.add(
+            "ptz2-emit",
+            "emit a signal of a channel: signal PresetAdded|PresetRemoved|PresetChanged|"
+            "PropertiesChanged, args as GVariant text of a tuple (not checked against the "
+            "interface), channel (default 1)",
+            [this](const nlohmann::json& r) { return emitSignal(r); });
         ctx.ownName(kBusName);
     }
 
@@ -201,10 +218,67 @@ private:
                                       nullptr);
     }
 
+    nlohmann::json emitSignal(const nlohmann::json& request)
+    {
+        std::string signal = ControlSurface::text(request, "signal");
+        std::string args = ControlSurface::text(request, "args");
+        int channel = static_cast<int>(ControlSurface::number(request, "channel", 1));
+        const char* iface =
+            signal == "PropertiesChanged" ? "org.freedesktop.DBus.Properties" : kPresetIface;
+        if (signal != "PresetAdded" && signal != "PresetRemoved" && signal != "PresetChanged" &&
+            signal != "PropertiesChanged")
+            throw ControlError("unknown signal");
+        if (channel < 1)
+            throw ControlError("channel must be 1 or more");
+        GError* err = nullptr;
+        GVariant* value = g_variant_parse(nullptr, args.c_str(), nullptr, nullptr, &err);
+        if (value == nullptr) {
+            std::string message = err->message;
+            g_error_free(err);
+            throw ControlError("args: " + message);
+        }
+        g_variant_ref_sink(value);
+        if (!g_variant_is_of_type(value, G_VARIANT_TYPE_TUPLE)) {
+            g_variant_unref(value);
+            throw ControlError("args must be a tuple");
+        }
+        g_dbus_connection_emit_signal(ctx_->bus, nullptr, channelPath(channel).c_str(), iface,
+                                      signal.c_str(), value, nullptr);
+        g_variant_unref(value);
+        return nlohmann::json(nullptr);
+    }
+
+    // Objects a faulty service lists besides its channels.
+    static void addOddObjects(GVariantBuilder& objects)
+    {
+        for (const char* path :
+             {"/com/zeto/PTZ2/Channel/x", "/com/zeto/PTZ2/Channel/99999999999"}) {
+            GVariantBuilder ifaces, props;
+            g_variant_builder_init(&ifaces, G_VARIANT_TYPE("a{sa{sv}}"));
+            g_variant_builder_init(&props, G_VARIANT_TYPE("a{sv}"));
+            g_variant_builder_add(&props, "{sv}", "PtzReady", g_variant_new_uint32(1));
+            g_variant_builder_add(&ifaces, "{sa{sv}}", kPresetIface, &props);
+            g_variant_builder_add(&objects, "{oa{sa{sv}}}", path, &ifaces);
+        }
+        // A channel whose properties have the wrong types and that names
+        // another channel's path.
+        GVariantBuilder ifaces, props;
+        g_variant_builder_init(&ifaces, G_VARIANT_TYPE("a{sa{sv}}"));
+        g_variant_builder_init(&props, G_VARIANT_TYPE("a{sv}"));
+        g_variant_builder_add(&props, "{sv}", "PtzReady", g_variant_new_string("yes"));
+        g_variant_builder_add(&props, "{sv}", "PresetStatus", g_variant_new_uint32(2));
+        g_variant_builder_add(&props, "{sv}", "Peer",
+                              g_variant_new_object_path("/com/zeto/PTZ2/Channel/3"));
+        g_variant_builder_add(&ifaces, "{sa{sv}}", kPresetIface, &props);
+        g_variant_builder_add(&objects, "{oa{sa{sv}}}", "/com/zeto/PTZ2/Channel/7", &ifaces);
+    }
+
     GVariant* managedObjects() const
     {
         GVariantBuilder objects;
         g_variant_builder_init(&objects, G_VARIANT_TYPE("a{oa{sa{sv}}}"));
+        if (fault_ == Ptz2Fault::OddObjects)
+            addOddObjects(objects);
         for (int ch = 1; ch <= ctx_->channels; ++ch) {
             GVariantBuilder ifaces, props;
             g_variant_builder_init(&ifaces, G_VARIANT_TYPE("a{sa{sv}}"));
@@ -241,6 +315,11 @@ private:
         if (m == "GetManagedObjects") {
             g_dbus_method_invocation_return_value(inv, self->managedObjects());
         } else if (m == "GetPresets") {
+            if (self->fault_ == Ptz2Fault::NoPresets) {
+                g_dbus_method_invocation_return_dbus_error(inv, kErrorFailed,
+                                                           "presets unavailable");
+                return;
+            }
             GVariantBuilder list;
             g_variant_builder_init(&list, G_VARIANT_TYPE("a(us)"));
             if (t->channel == 1)
@@ -296,6 +375,7 @@ private:
     int presetListener_ = 0;
     int cameraListener_ = 0;
     guint32 ptzReady_ = 1;
+    Ptz2Fault fault_ = Ptz2Fault::None;
 };
 
 } // namespace

@@ -1,14 +1,63 @@
 #include "quillon/tracking/tracker/tracker.h"
 
+#include <glib.h>
+
+#include "quillon/config/settings/runtime_commands.h"
+
 namespace quillon
 {
 
-Tracker::Tracker(bool debug) : debug_(debug) {}
+Tracker::Tracker(bool debug) : debug_(debug), autoTriggersEvent_(debug)
+{
+    // Scene times are on the monotonic clock.
+    autoTriggersEvent_.start();
+    autoTriggersEvent_.setEnabled(true, channel_, g_get_monotonic_time());
+    trackingStateEvent_.start();
+}
 
-Tracker::~Tracker() = default;
+Tracker::~Tracker()
+{
+    prepareToShutdown();
+}
 
-void Tracker::handleMessage(const std::shared_ptr<Message>&) {}
+void Tracker::handleMessage(const std::shared_ptr<Message>& message)
+{
+    if (handleEventSettings(message))
+        return;
+}
 
-void Tracker::prepareToShutdown() {}
+void Tracker::prepareToShutdown()
+{
+    if (autoTriggersEvent_.started()) {
+        autoTriggersEvent_.setEnabled(false, channel_, g_get_monotonic_time());
+        autoTriggersEvent_.stop();
+    }
+    trackingStateEvent_.setState(false, channel_, g_get_monotonic_time());
+    trackingStateEvent_.stop();
+}
+
+void Tracker::reportTracking(bool tracking)
+{
+    trackingStateEvent_.setState(tracking, channel_, g_get_monotonic_time());
+}
+
+bool Tracker::handleEventSettings(const std::shared_ptr<Message>& message)
+{
+    if (auto events =
+            std::dynamic_pointer_cast<TrackerSettingsMessage<tracking_event_state_t>>(message)) {
+        if (events->settings.enabled)
+            trackingStateEvent_.start();
+        else
+            trackingStateEvent_.stop();
+        return true;
+    }
+    if (auto triggers =
+            std::dynamic_pointer_cast<TrackerSettingsMessage<auto_tracking_state_t>>(message)) {
+        autoTriggersEvent_.setEnabled(triggers->settings.enabled, channel_, g_get_monotonic_time());
+        // The tracker's own handling of the switch follows.
+        return false;
+    }
+    return false;
+}
 
 } // namespace quillon

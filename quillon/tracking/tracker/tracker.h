@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "quillon/core/message_receiver.h"
+#include "quillon/events/producer/state_event_handler.h"
 
 namespace quillon
 {
@@ -11,8 +12,11 @@ namespace quillon
 // the TrackerService with the debug flag while tracking is on, subscribed on
 // the bus. Owned by the TrackerService; handleMessage runs on the bus thread.
 //
-// For now it only holds its identity: target selection, the control law and
-// the camera link attach here.
+// It announces its state as camera events: AutoTriggers (declared at
+// construction with autoTriggersEnabled true, false and undeclared at
+// shutdown) and AutotrackingState (switched on and off by
+// tracking_event_state_t). Target selection, the control law and the camera
+// link attach here.
 class Tracker : public MessageReceiver
 {
 public:
@@ -25,9 +29,17 @@ public:
     int channel() const { return channel_; }
     bool debug() const { return debug_; }
 
+    // Publishes tracking on or off (when the state event is enabled).
+    void reportTracking(bool tracking);
+
 private:
+    // The event settings of handleMessage; true when the message was one.
+    bool handleEventSettings(const std::shared_ptr<Message>& message);
+
     int channel_ = 1;
     bool debug_;
+    AutotrackingEnabledEventHandler autoTriggersEvent_;
+    AutotrackingStateEventHandler trackingStateEvent_;
 };
 
 } // namespace quillon

@@ -1,0 +1,82 @@
+#include "quillon/events/producer/state_event_handler.h"
+
+#include <glib.h>
+
+#include "quillon/core/log.h"
+#include "quillon/events/producer/event_producer.h"
+
+namespace quillon
+{
+
+std::string quillonTopic(const std::string& leaf)
+{
+    return "tnszeto:Plinth/tnszeto:Quillon/" + leaf;
+}
+
+StateEventHandler::StateEventHandler(Spec spec)
+    : spec_(std::move(spec)),
+      declaration_(
+          [this](EventProducer& producer) {
+              return producer.declare(spec_.topic, spec_.keySpec, spec_.leading);
+          },
+          [this](int32_t id) {
+              quillonLog(LOG_WARNING, "Could not declare event: %d\n", id);
+              quillonLog(LOG_ERR, "%s declare failed\n", spec_.handlerName);
+          })
+{
+}
+
+StateEventHandler::~StateEventHandler()
+{
+    stop();
+}
+
+void StateEventHandler::start()
+{
+    if (started_)
+        return;
+    producer_ = std::make_unique<EventProducer>();
+    started_ = true;
+    declaration_.declare(*producer_, g_get_monotonic_time());
+}
+
+void StateEventHandler::stop()
+{
+    if (!started_)
+        return;
+    declaration_.undeclare(*producer_);
+    producer_.reset();
+    started_ = false;
+}
+
+void StateEventHandler::set(bool value, int32_t channel, int64_t timeUs)
+{
+    if (value == value_)
+        return;
+    value_ = value;
+    if (!started_ || !declaration_.ready(*producer_, g_get_monotonic_time()))
+        return;
+    producer_->sendValues(
+        declaration_.id(),
+        {{spec_.key, g_variant_new_boolean(value)}, {"channel", g_variant_new_int32(channel)}},
+        wallClockUs(timeUs));
+}
+
+AutotrackingStateEventHandler::AutotrackingStateEventHandler()
+    : StateEventHandler({"AutotrackingStateEventHandler",
+                         quillonTopic("tnszeto:AutotrackingState(Quillon: Is tracking)"),
+                         "stateInfo[b]{property-state}{onvif-data},channel[i]{onvif-source}",
+                         "stateInfo", false})
+{
+}
+
+AutotrackingEnabledEventHandler::AutotrackingEnabledEventHandler(bool debug)
+    : StateEventHandler(
+          {"AutotrackingEnabledEventHandler",
+           quillonTopic("tnszeto:AutoTriggers(Quillon: Autotracking triggers enabled)"),
+           "autoTriggersEnabled[b]{property-state}{onvif-data},channel[i]{onvif-source}",
+           "autoTriggersEnabled", !debug})
+{
+}
+
+} // namespace quillon

@@ -1,0 +1,57 @@
+#include "quillon/events/producer/stream_objects_event.h"
+
+#include <glib.h>
+
+#include "quillon/core/log.h"
+#include "quillon/events/producer/event_declaration.h"
+#include "quillon/events/producer/event_producer.h"
+
+namespace quillon
+{
+
+StreamObjectsEvent::StreamObjectsEvent()
+    : declaration_(
+          [this](EventProducer& producer) {
+              return producer.declareFlagged({"Plinth", "Quillon", leafName_}, "jsonframe",
+                                             EVENT_FLAG_APPLICATION_DATA | EVENT_FLAG_ONVIF_DATA,
+                                             VALUE_TYPE_STRING);
+          },
+          [this](int32_t id) {
+              quillonLog(LOG_WARNING, "Could not declare event: %s %d\n", leafName_.c_str(), id);
+          })
+{
+}
+
+StreamObjectsEvent::~StreamObjectsEvent()
+{
+    stop();
+}
+
+void StreamObjectsEvent::start()
+{
+    if (started_)
+        return;
+    producer_ = std::make_unique<EventProducer>();
+    started_ = true;
+    declaration_.declare(*producer_, g_get_monotonic_time());
+}
+
+void StreamObjectsEvent::stop()
+{
+    if (!started_)
+        return;
+    if (declaration_.id() >= 0)
+        producer_->sendString(declaration_.id(), "jsonframe", "", 0);
+    declaration_.undeclare(*producer_);
+    producer_.reset();
+    started_ = false;
+}
+
+void StreamObjectsEvent::send(const std::string& jsonFrame, int64_t frameTimeUs)
+{
+    if (!started_ || !declaration_.ready(*producer_, g_get_monotonic_time()))
+        return;
+    producer_->sendString(declaration_.id(), "jsonframe", jsonFrame, wallClockUs(frameTimeUs));
+}
+
+} // namespace quillon

@@ -1,0 +1,127 @@
+#include "quillon/events/producer/zone_profile_event_handler.h"
+
+#include <glib.h>
+
+#include "quillon/core/log.h"
+#include "quillon/events/producer/event_declaration.h"
+#include "quillon/events/producer/event_producer.h"
+#include "quillon/events/producer/state_event_handler.h"
+
+namespace quillon
+{
+
+namespace
+{
+
+std::string updatedTopic(int32_t id, const std::string& name)
+{
+    return quillonTopic(formatString("tnszeto:ProfileUpdated_%d(Quillon: Profile \"%s\" updated)",
+                                     id, topicSafe(name).c_str()));
+}
+
+std::string movementTopic(int32_t id, const std::string& name)
+{
+    return quillonTopic(
+        formatString("tnszeto:ProfileMovement_%d(Quillon: Detection in profile \"%s\" )", id,
+                     topicSafe(name).c_str()));
+}
+
+} // namespace
+
+ZoneProfileEventHandler::ZoneProfileEventHandler(int32_t profileId, std::string name, bool debug)
+    : profileId_(profileId), name_(std::move(name)), debug_(debug),
+      updated_(
+          [this](EventProducer& producer) {
+              return producer.declare(
+                  updatedTopic(profileId_, name_),
+                  "enabled[b](Profile enabled){property-state}{onvif-data},channel[i],name[s]",
+                  !debug_);
+          },
+          [](int32_t id) {
+              quillonLog(LOG_WARNING, "Could not declare event: %d\n", id);
+              quillonLog(LOG_ERR, "ZoneProfileEventHandler declare failed\n");
+          }),
+      movement_(
+          [this](EventProducer& producer) {
+              return producer.declare(
+                  movementTopic(profileId_, name_),
+                  "movement[b](Profile movement){property-state}{onvif-data},name[s]", false);
+          },
+          [](int32_t id) {
+              quillonLog(LOG_WARNING, "Could not declare event2: %d\n", id);
+              quillonLog(LOG_ERR, "ZoneProfileEventHandler declare movement failed\n");
+          })
+{
+}
+
+ZoneProfileEventHandler::~ZoneProfileEventHandler()
+{
+    stop();
+}
+
+void ZoneProfileEventHandler::start()
+{
+    if (started_)
+        return;
+    producer_ = std::make_unique<EventProducer>();
+    started_ = true;
+    int64_t now = g_get_monotonic_time();
+    updated_.declare(*producer_, now);
+    movement_.declare(*producer_, now);
+}
+
+void ZoneProfileEventHandler::stop()
+{
+    if (!started_)
+        return;
+    updated_.undeclare(*producer_);
+    movement_.undeclare(*producer_);
+    producer_.reset();
+    started_ = false;
+}
+
+void ZoneProfileEventHandler::setEnabled(bool enabled, int64_t nowUs)
+{
+    if (enabled == enabled_)
+        return;
+    enabled_ = enabled;
+    if (!started_ || !updated_.ready(*producer_, g_get_monotonic_time()))
+        return;
+    // "profileId" is not among the declared keys; receivers read it anyway.
+    producer_->sendValues(updated_.id(),
+                          {{"enabled", g_variant_new_boolean(enabled)},
+                           {"profileId", g_variant_new_int32(profileId_)},
+                           {"name", g_variant_new_string(name_.c_str())},
+                           {"channel", g_variant_new_int32(1)}},
+                          wallClockUs(nowUs));
+}
+
+void ZoneProfileEventHandler::evaluate(int64_t nowUs)
+{
+    if (movementSeen_) {
+        latestMovementUs_ = nowUs;
+        if (!moving_) {
+            moving_ = true;
+            quillonLog(LOG_INFO, "Update zone %d movement detected %d\n", profileId_, 1);
+            sendMovement(nowUs);
+        }
+    } else if (moving_ && static_cast<double>(nowUs - latestMovementUs_) / 1e6 >
+                              static_cast<double>(kMovementHoldUs) / 1e6) {
+        moving_ = false;
+        quillonLog(LOG_INFO, "Update zone %d movement stop %d\n", profileId_, 0);
+        sendMovement(nowUs);
+    }
+}
+
+void ZoneProfileEventHandler::sendMovement(int64_t nowUs)
+{
+    if (!started_ || !movement_.ready(*producer_, g_get_monotonic_time()))
+        return;
+    producer_->sendValues(movement_.id(),
+                          {{"movement", g_variant_new_boolean(moving_)},
+                           {"profileId", g_variant_new_int32(profileId_)},
+                           {"name", g_variant_new_string(name_.c_str())}},
+                          wallClockUs(nowUs));
+}
+
+} // namespace quillon

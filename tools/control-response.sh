@@ -6,7 +6,7 @@
 #   tools/control-response.sh [OUT_DIR] [SECONDS]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-out=${1:-$(mktemp -d /tmp/control-response-XXXXXX)}
+out=$(realpath -m "${1:-$(mktemp -d /tmp/control-response-XXXXXX)}")
 seconds=${2:-25}
 mkdir -p "$out"
 build=${PTZ_BUILD_DIR:-$top/build}

@@ -5,6 +5,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -31,14 +32,14 @@ Figures figures(std::vector<double> us)
 
 double elapsedUs(const std::function<void()>& fn)
 {
-    std::int64_t t0 = g_get_monotonic_time();
+    auto t0 = std::chrono::steady_clock::now();
     fn();
-    return static_cast<double>(g_get_monotonic_time() - t0);
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
 }
 
 void print(const char* what, const Figures& f)
 {
-    std::printf("%-44s median %8.1f us   p99 %8.1f us\n", what, f.median, f.p99);
+    std::printf("%-44s median %8.2f us   p99 %8.2f us\n", what, f.median, f.p99);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The control law alone: centroid, predictor, controller steps, gain sets,
+// The control law alone: predictor, controller steps, gain sets,
 // guards against zero gains and intervals, and the zoom rule's cases.
 #include <cmath>
 #include <cstdlib>
@@ -53,17 +53,6 @@ struct Law {
 
 } // namespace
 
-TEST(Centroid, AreaWeightedOrFirstPointWithoutArea)
-{
-    EXPECT_EQ(boxAt(0.3f, -0.2f, 0.1f).centroid(), (Point{0.3f, -0.2f}));
-    // A triangle's centroid is the mean of its corners.
-    Polygon tri({{0, 0}, {0.6f, 0}, {0, 0.3f}});
-    EXPECT_NEAR(tri.centroid().x, 0.2f, 1e-6);
-    EXPECT_NEAR(tri.centroid().y, 0.1f, 1e-6);
-    Polygon line({{0.5f, 0.5f}, {0.7f, 0.7f}, {0.9f, 0.9f}});
-    EXPECT_EQ(line.centroid(), (Point{0.5f, 0.5f}));
-}
-
 TEST(TargetPredictor, ErrorLeadsTheTargetAndLagsTheCamera)
 {
     TargetPredictor p;
@@ -116,20 +105,6 @@ TEST(DirectionController, DerivedConstantsFollowTheGains)
         for (float h : {0.0f, 0.0f, 0.1f, 0.0f, 0.07f})
             EXPECT_TRUE(std::isfinite(c.step(0.3f, h)));
     }
-}
-
-TEST(DirectionController, StepsProportionalIntegralDerivative)
-{
-    DirectionController c("pan", panGains(GainSet::Default));
-    // First step: no derivative yet; v = kp * E.
-    EXPECT_NEAR(c.step(0.5f, 0.1f), 8.5f, 1e-5);
-    EXPECT_NEAR(c.integral(), 3.0f * 0.1f * -0.5f, 1e-6); // I += ki h e, u = v
-    // Second step: the error grows by 0.1 over 0.1 s.
-    float tf = c.tf(), h = 0.1f;
-    float d = -18.0f / (h + tf) * 0.1f;
-    float v = -(17.0f * -0.6f + c.integral() + d);
-    EXPECT_NEAR(c.step(0.6f, h), v, 1e-4);
-    EXPECT_NEAR(c.derivative(), d, 1e-5);
 }
 
 TEST(DirectionController, DeadZoneAndClamp)

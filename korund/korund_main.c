@@ -112,8 +112,6 @@ int main(int argc, char** argv)
     visca_debug_all = opt_debug_all;
 
     main_loop = g_main_loop_new(NULL, FALSE);
-    g_unix_signal_add(SIGTERM, on_signal, GINT_TO_POINTER(SIGTERM));
-    g_unix_signal_add(SIGINT, on_signal, GINT_TO_POINTER(SIGINT));
 
     if (opt_no_daemon)
         zo_log_stdout();
@@ -131,6 +129,10 @@ int main(int argc, char** argv)
         shut_down();
         return 1;
     }
+    /* Only now: GLib hands Unix signals to the main loop through a worker
+     * thread, and a thread started before daemon() does not survive its fork. */
+    g_unix_signal_add(SIGTERM, on_signal, GINT_TO_POINTER(SIGTERM));
+    g_unix_signal_add(SIGINT, on_signal, GINT_TO_POINTER(SIGINT));
     if (visca_dbus_open_property_proxies() != 0) {
         shut_down();
         return 1;

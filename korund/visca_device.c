@@ -17,6 +17,9 @@ ViscaDevice visca_device = {
     .prod_nbr = "",
 };
 
+/* Storage of visca_device.prod_nbr once one was set. */
+static char* prod_nbr_copy;
+
 /* Decimal value of two ASCII digits; anything else counts as 0. */
 static guint8 two_digits(const char* text)
 {
@@ -58,7 +61,11 @@ gboolean visca_set_device_id(guint8 device_id)
 
 void visca_set_prod_nbr(const char* prod_nbr)
 {
-    g_strlcpy(visca_device.prod_nbr, prod_nbr ? prod_nbr : "", sizeof visca_device.prod_nbr);
+    /* Kept whole: the discovery reply names the product with it. */
+    char* copy = g_strdup(prod_nbr ? prod_nbr : "");
+    g_free(prod_nbr_copy);
+    prod_nbr_copy = copy;
+    visca_device.prod_nbr = copy;
     update_replies();
 }
 

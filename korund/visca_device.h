@@ -23,7 +23,7 @@ typedef struct {
     guint8 completion[VISCA_COMPLETION_LEN];
     guint8 error[VISCA_ERROR_LEN];
     guint8 version[VISCA_VERSION_LEN];
-    char prod_nbr[16]; /* product number the version bytes come from */
+    const char* prod_nbr; /* product number the version bytes come from, never NULL */
 } ViscaDevice;
 
 /* The global device record; read it, change it only through the setters. */

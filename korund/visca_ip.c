@@ -143,7 +143,9 @@ int visca_udp_open(ViscaUdpSocket* sock, guint16 port, GIOFunc func)
         visca_udp_close(sock);
         return -1;
     }
-    if (!g_socket_bind(sock->socket, address, TRUE, &error)) {
+    /* No address reuse: a second instance must fail here rather than share
+     * the port and split a controller's datagrams with the first. */
+    if (!g_socket_bind(sock->socket, address, FALSE, &error)) {
         visca_log_warning("%sSocket bind failed: %s", error->message);
         visca_udp_close(sock);
         return -1;
@@ -169,7 +171,10 @@ gssize visca_udp_receive(ViscaUdpSocket* sock, guint8* buf, gsize size, GSocketA
         if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK))
             return 0;
         visca_log_warning("%sFailed to read from socket: %s", error->message);
+        /* Closed and marked closed, so that the next reconfigure opens it
+         * again; the caller's watch goes with its return. */
         sock->watch = 0;
+        visca_udp_close(sock);
         return -1;
     }
     if (got == 0)

@@ -53,15 +53,17 @@ extern ViscaUdpSocket visca_ip_socket;
 
 /*
  * Binds a UDP/IPv4 socket to `port` on any address (or on the address in the
- * environment variable KORUND_BIND_ADDRESS) and watches it. 0 or -1.
+ * environment variable KORUND_BIND_ADDRESS), without address reuse, and
+ * watches it. 0 or -1.
  */
 int visca_udp_open(ViscaUdpSocket* sock, guint16 port, GIOFunc func);
 void visca_udp_close(ViscaUdpSocket* sock);
 
 /*
  * Reads one datagram from a watched socket. >0 its length (*from is the
- * sender), 0 when there is nothing to handle, -1 on a read error: the watch
- * is then dropped and the caller returns G_SOURCE_REMOVE.
+ * sender), 0 when there is nothing to handle, -1 on a read error: the socket
+ * is then closed (its "open" flag cleared, so reconfigure opens it again) and
+ * the caller returns G_SOURCE_REMOVE.
  */
 gssize visca_udp_receive(ViscaUdpSocket* sock, guint8* buf, gsize size, GSocketAddress** from);
 

@@ -183,10 +183,13 @@ static gboolean read_port(GIOChannel* channel, GIOCondition condition, gpointer 
     if (status == G_IO_STATUS_ERROR || (status == G_IO_STATUS_EOF && (condition & G_IO_HUP))) {
         visca_log_warning("%sFailed to read from channel: %s",
                           error ? error->message : "end of file");
+        /* The line is closed as a whole and marked closed, so that the next
+         * reconfigure opens it again; this watch goes with the return. */
         if (is_input)
             visca_serial.in_watch = 0;
         else
             visca_serial.out_watch = 0;
+        closeSerial();
         return G_SOURCE_REMOVE;
     }
     if (status != G_IO_STATUS_NORMAL || got == 0) {

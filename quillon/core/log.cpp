@@ -1,5 +1,6 @@
 #include "quillon/core/log.h"
 
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 
 namespace quillon
 {
@@ -41,6 +43,33 @@ bool systemLogPresent()
     return present;
 }
 
+// Writes the whole line with one write(2) so that lines of different threads
+// never interleave, however long they are.
+void mirrorLine(int priority, const char* format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    int length = vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (length < 0)
+        return;
+    std::string line = "quillon[";
+    line += "EACEWNID"[priority & 7];
+    line += "]: ";
+    size_t prefix = line.size();
+    line.resize(prefix + static_cast<size_t>(length) + 1); // room for vsnprintf's NUL
+    vsnprintf(line.data() + prefix, static_cast<size_t>(length) + 1, format, args);
+    line.pop_back();
+    for (size_t done = 0; done < line.size();) {
+        ssize_t written = write(STDERR_FILENO, line.data() + done, line.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        done += static_cast<size_t>(written);
+    }
+}
+
 } // namespace
 
 void quillonLog(int priority, const char* format, ...)
@@ -50,11 +79,8 @@ void quillonLog(int priority, const char* format, ...)
     if (mirrorToStderr()) {
         va_list copy;
         va_copy(copy, args);
-        // One fprintf per line keeps lines from different threads whole.
-        char line[1024];
-        vsnprintf(line, sizeof line, format, copy);
+        mirrorLine(priority, format, copy);
         va_end(copy);
-        fprintf(stderr, "quillon[%c]: %s", "EACEWNID"[priority & 7], line);
     }
     if (systemLogPresent())
         vsyslog(priority, format, args);

@@ -1,8 +1,14 @@
 // quillon: follows a moving object with the camera. Serves the JSON API over
 // FastCGI on the main thread; everything else runs behind the message bus.
 
+#include <errno.h>
 #include <getopt.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -31,21 +37,43 @@ ApiProcessor makeJsonApi()
 }
 
 // The idle check: stop serving (and so end the process) when the application
-// is not active. Runs on the timer thread; the settings are read under the
-// request lock so that it never overlaps an API call changing them.
+// is not active. Called on the timer thread; the settings are read on the
+// request loop's thread between requests, so the check never overlaps an API
+// call changing them and the timer thread never waits for a request.
 void onIdle(CGIHandler* handler)
 {
     if (handler == nullptr) {
         applicationSettingsFile(); // loading publishes the record
         return;
     }
-    handler->stopIf([] { return !applicationSettingsFile().settings().active(); });
+    handler->stopWhen([] { return !applicationSettingsFile().settings().active(); });
+}
+
+// SIGTERM and SIGINT run the orderly shutdown: they are blocked here, before
+// any thread exists (threads inherit the mask), and read by the request loop
+// from the returned signalfd, which ends the loop like stop(). -1 when that
+// fails; the signals then keep their default action.
+int takeTerminationSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    int fd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd < 0 || pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) {
+        quillonLog(LOG_WARNING, "Could not take the termination signals: %s\n", strerror(errno));
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    int signalFd = takeTerminationSignals();
     quillonLog(LOG_INFO, "Autotracker starting [%s]\n", kVersion);
 
     const char* socketName = getenv("FCGI_SOCKET_NAME");
@@ -55,6 +83,7 @@ int main(int argc, char** argv)
         handler.reset();
         return 0;
     }
+    handler->stopOnSignals(signalFd);
 
     auto& bus = Channel::instance();
     auto service = std::make_shared<TrackerService>(onIdle, handler.get());
@@ -74,11 +103,15 @@ int main(int argc, char** argv)
 
     handler->run();
 
+    quillonLog(LOG_INFO, "Autotracker shutting down\n");
     service->prepareToShutdown();
     bus.unsubscribe(service);
     bus.stop();
     handler->stop();
     service.reset();
     handler.reset();
+    if (signalFd >= 0)
+        close(signalFd);
+    quillonLog(LOG_INFO, "Autotracker stopped\n");
     return 0;
 }

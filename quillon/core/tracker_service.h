@@ -23,8 +23,14 @@ class VisualConfirmationHandler;
 //
 // Threads: constructed and destroyed on the main thread; handleMessage runs
 // on the bus thread (tracking is switched there); the idle check runs on the
-// timer's notification thread and reads only `enabled` and `onIdle`; the
-// worker loads the settings files and then runs a GLib main loop.
+// timer thread and reads only `enabled` and `onIdle`; the worker loads the
+// settings files and then runs a GLib main loop.
+//
+// Waits: the bus thread holds `trackingLock` while it re-arms or cancels the
+// idle timer, which waits for a running idle check. The idle check therefore
+// must never wait for an API request: onIdle hands its decision to the
+// request loop (CGIHandler::stopWhen) and returns. Lock order in
+// docs/quillon.md.
 class TrackerService : public MessageReceiver
 {
 public:
@@ -42,6 +48,7 @@ public:
     bool trackingEnabled() const { return enabled; }
     // Whether the Tracker and VisualConfirmationHandler exist (tracking on).
     bool hasTracker() const;
+    bool idleTimerArmed() const { return idleTimer.isArmed(); }
 
 private:
     void startTracking();

@@ -1,6 +1,7 @@
 #include "daemon_fixture.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <grp.h>
@@ -8,13 +9,18 @@
 #include <poll.h>
 #include <pty.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -36,6 +42,10 @@ PtyPair::PtyPair()
     cfmakeraw(&tio);
     tcsetattr(slave_, TCSANOW, &tio);
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // Children of the test must not hold the line open: closing it here has
+    // to hang it up.
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
     // The daemon reopens the line after dropping its privileges.
     chmod(name, 0666);
     name_ = name;
@@ -170,6 +180,11 @@ KorundRig::KorundRig(const std::string& config, bool serial, bool ip, bool debug
     std::filesystem::create_directories(root() + "/etc/korund");
     chmod(root().c_str(), 0755);
     giveToPtzadm(root() + "/etc/korund");
+    // The service's runtime directory belongs to its user, as the service
+    // manager creates it: the daemon removes its socket there after dropping
+    // privileges.
+    std::filesystem::create_directories(root() + "/run/korund");
+    giveToPtzadm(root() + "/run/korund");
 
     bus_ = std::make_unique<PrivateBus>(dir_.path());
     camsim_ = std::make_unique<ChildProcess>(
@@ -194,13 +209,29 @@ KorundRig::KorundRig(const std::string& config, bool serial, bool ip, bool debug
     }
     viscaPort_ = freeUdpPort();
     netsetPort_ = freeUdpPort();
+    linkLine("serial-in", *in_);
+    linkLine("serial-out", *out_);
     startDaemon();
+}
+
+void KorundRig::linkLine(const char* name, const PtyPair& line) const
+{
+    // Replaced in one step: the daemon never sees the link missing.
+    std::string link = linkPath(name);
+    std::filesystem::create_symlink(line.slaveName(), link + ".new");
+    std::filesystem::rename(link + ".new", link);
+}
+
+void KorundRig::reconnectIn()
+{
+    in_ = std::make_unique<PtyPair>();
+    linkLine("serial-in", *in_);
 }
 
 std::vector<std::string> KorundRig::daemonArgs() const
 {
-    std::vector<std::string> argv = {KORUND,          "-n",        "--portin",
-                                     in_.slaveName(), "--portout", out_.slaveName()};
+    std::vector<std::string> argv = {
+        KORUND, "-n", "--portin", linkPath("serial-in"), "--portout", linkPath("serial-out")};
     if (debug_)
         argv.push_back("-d");
     return argv;
@@ -228,7 +259,7 @@ void KorundRig::startDaemon()
 void KorundRig::startSocketActivated()
 {
     korund_.reset();
-    std::string socket = root() + "/run/korund/transfer";
+    std::string socket = transferSocket();
     std::filesystem::create_directories(root() + "/run/korund");
     std::vector<std::string> argv = {"/usr/bin/systemd-socket-activate", "--datagram", "-l",
                                      socket};
@@ -247,6 +278,28 @@ void KorundRig::startSocketActivated()
     korund_ = std::make_unique<ChildProcess>(argv);
     if (!korund_->waitForOutput("Listening on", 10s))
         throw std::runtime_error("systemd-socket-activate did not listen: " + korund_->output());
+}
+
+std::unique_ptr<DaemonizedKorund> KorundRig::startDaemonized()
+{
+    korund_.reset();
+    auto argv = daemonArgs();
+    argv.erase(std::find(argv.begin(), argv.end(), "-n"));
+    auto env = daemonEnv();
+    std::string work = dir_.path() + "/daemonized";
+    std::filesystem::remove_all(work);
+    std::filesystem::create_directories(work);
+    return std::make_unique<DaemonizedKorund>(argv, env, work);
+}
+
+std::unique_ptr<ChildProcess> KorundRig::startSecondInstance(const std::string& config)
+{
+    dir_.write("second/etc/korund/korund.conf", config);
+    dir_.write("second/usr/share/ptz/korund_products.conf",
+               readFile(root() + "/usr/share/ptz/korund_products.conf"));
+    auto env = daemonEnv();
+    env["CAMROOT"] = dir_.path() + "/second";
+    return std::make_unique<ChildProcess>(daemonArgs(), env);
 }
 
 KorundRig::~KorundRig()
@@ -278,6 +331,119 @@ std::string KorundRig::cgiUrl()
                                           "}\n");
     }
     return web_->url("/local/korund/viscacontrol.cgi");
+}
+
+// DAEMONIZED -----------------------------------------------------------------
+
+namespace
+{
+
+// A child of this process named `name` (orphans come here once this process
+// is their subreaper), or -1.
+pid_t childNamed(const std::string& name)
+{
+    std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
+    while (struct dirent* entry = proc ? readdir(proc.get()) : nullptr) {
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string line;
+        if (!std::getline(stat, line))
+            continue;
+        // "pid (comm) state ppid ..."
+        auto open = line.find('('), close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state;
+        pid_t parent = -1;
+        rest >> state >> parent;
+        if (parent == getpid() && line.substr(open + 1, close - open - 1) == name)
+            return std::stoi(line);
+    }
+    return -1;
+}
+
+} // namespace
+
+namespace
+{
+
+// Run by /bin/sh in the new mount namespace: $0 is the work directory, the
+// rest the daemon's command line.
+const char* kPrivateDev = R"(set -e
+mkdir -p "$0/dev"
+mount --rbind /dev "$0/dev"
+mount -t tmpfs -o mode=755 none /dev
+for name in null zero random urandom tty; do
+  touch "/dev/$name"
+  mount --bind "$0/dev/$name" "/dev/$name"
+done
+mkdir /dev/pts
+mount --rbind "$0/dev/pts" /dev/pts
+touch /dev/log
+mount --bind "$0/log" /dev/log
+exec "$@")";
+
+} // namespace
+
+DaemonizedKorund::DaemonizedKorund(std::vector<std::string> argv,
+                                   std::map<std::string, std::string> env,
+                                   const std::string& workDir)
+{
+    if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
+        throw std::runtime_error("cannot become a subreaper");
+    std::string logPath = workDir + "/log";
+    logFd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    logPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    if (logFd_ < 0 || bind(logFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        throw std::runtime_error("cannot bind the log socket");
+    chmod(logPath.c_str(), 0666); // written after the privilege drop too
+
+    std::vector<std::string> launcher = {"/usr/bin/unshare", "--mount", "--propagation", "private",
+                                         "/bin/sh",          "-c",      kPrivateDev,     workDir};
+    launcher.insert(launcher.end(), argv.begin(), argv.end());
+    // The launcher exits once the daemon has forked away from it.
+    ChildProcess start(launcher, env);
+    int status = start.waitExit(15s);
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("korund did not daemonize: " + start.output() + log());
+    waitFor([&] { return (pid_ = childNamed("korund")) > 0; }, 5s);
+    if (pid_ <= 0)
+        throw std::runtime_error("no daemonized korund: " + start.output() + log());
+}
+
+DaemonizedKorund::~DaemonizedKorund()
+{
+    if (!reaped_ && pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    close(logFd_);
+}
+
+std::string DaemonizedKorund::log()
+{
+    char line[4096];
+    ssize_t got;
+    while ((got = recv(logFd_, line, sizeof line, 0)) > 0) {
+        log_.append(line, static_cast<size_t>(got));
+        log_ += '\n';
+    }
+    return log_;
+}
+
+bool DaemonizedKorund::waitForLog(const std::string& text, std::chrono::milliseconds timeout)
+{
+    return waitFor([&] { return log().find(text) != std::string::npos; }, timeout);
+}
+
+int DaemonizedKorund::waitExit(std::chrono::milliseconds timeout)
+{
+    int status = -1;
+    bool exited = waitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
+    reaped_ = reaped_ || exited;
+    return exited ? status : -1;
 }
 
 int processUid(pid_t pid)

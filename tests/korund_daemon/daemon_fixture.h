@@ -64,9 +64,15 @@ public:
     std::string root() const { return dir_.path() + "/root"; }
     std::string configPath() const { return root() + "/etc/korund/korund.conf"; }
     std::string readConfig() const;
+    std::string transferSocket() const { return root() + "/run/korund/transfer"; }
     testsupport::ChildProcess& daemon() { return *korund_; }
-    const PtyPair& in() const { return in_; }
-    const PtyPair& out() const { return out_; }
+    const PtyPair& in() const { return *in_; }
+    const PtyPair& out() const { return *out_; }
+    // The daemon opens the lines through links in the temporary directory:
+    // hangUpIn() closes the input pair (the daemon's side hangs up),
+    // reconnectIn() puts a new pair behind the same link.
+    void hangUpIn() { in_.reset(); }
+    void reconnectIn();
     int viscaPort() const { return viscaPort_; }
     int netsetPort() const { return netsetPort_; }
     int broadcastPort() const { return broadcast_.port(); }
@@ -80,6 +86,12 @@ public:
     // Starts korund through systemd-socket-activate, which holds the transfer
     // socket and runs the daemon when the first request arrives.
     void startSocketActivated();
+    // Starts korund as the service manager does, without "no-daemon" (see
+    // DaemonizedKorund); daemon() then points nothing at the test's pipe.
+    std::unique_ptr<class DaemonizedKorund> startDaemonized();
+    // Another korund ("no-daemon") on this rig's bus and UDP ports with its own
+    // files, configured with `config`; not waited for.
+    std::unique_ptr<testsupport::ChildProcess> startSecondInstance(const std::string& config);
 
 private:
     testsupport::TempDir dir_{"korund-it"};
@@ -87,16 +99,47 @@ private:
     std::unique_ptr<testsupport::ChildProcess> camsim_;
     std::unique_ptr<testsupport::ChildProcess> korund_;
     std::unique_ptr<testsupport::Lighttpd> web_;
-    PtyPair in_;
-    PtyPair out_;
+    std::unique_ptr<PtyPair> in_ = std::make_unique<PtyPair>();
+    std::unique_ptr<PtyPair> out_ = std::make_unique<PtyPair>();
     UdpPeer broadcast_;
     int viscaPort_ = 0;
     int netsetPort_ = 0;
     std::string prodNbr_;
     bool debug_ = true;
 
+    std::string linkPath(const char* name) const { return dir_.path() + "/" + name; }
+    void linkLine(const char* name, const PtyPair& line) const;
     std::vector<std::string> daemonArgs() const;
     std::map<std::string, std::string> daemonEnv() const;
+};
+
+// A korund that forked itself into the background and logs to the system
+// log. It runs in a private mount namespace whose /dev is a fresh tmpfs with
+// the needed devices bound in and /dev/log bound to a datagram socket of the
+// test, which collects the lines; the test process is made the subreaper of
+// its orphans so that it can wait for the daemon's exit. A daemon still
+// running at destruction is killed.
+class DaemonizedKorund
+{
+public:
+    // `workDir`: a directory of the test (holds the socket and mount points).
+    DaemonizedKorund(std::vector<std::string> argv, std::map<std::string, std::string> env,
+                     const std::string& workDir);
+    ~DaemonizedKorund();
+
+    pid_t pid() const { return pid_; }
+    // Every line logged so far.
+    std::string log();
+    bool waitForLog(const std::string& text,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(15));
+    // The wait status once the daemon exits within `timeout`, else -1.
+    int waitExit(std::chrono::milliseconds timeout);
+
+private:
+    int logFd_ = -1;
+    std::string log_;
+    pid_t pid_ = -1;
+    bool reaped_ = false;
 };
 
 // uid of the running process `pid` (from /proc), -1 when unknown.

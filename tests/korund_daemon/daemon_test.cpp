@@ -7,6 +7,8 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -193,6 +195,24 @@ TEST(KorundSerial, DaisyChainSendsEverythingThroughTheOutputPort)
     EXPECT_TRUE(rig.in().read(300ms).empty());
 }
 
+// A line whose other side hangs up is closed; the next configuration change
+// opens it again.
+TEST(KorundSerial, LineThatHungUpIsReopenedByTheNextReconfigure)
+{
+    REQUIRE_ROOT();
+    KorundRig rig(kSerialConfig);
+    rig.in().write(kZoomStop);
+    ASSERT_EQ(rig.in().read(3s, 6), kAckCompletion) << rig.daemon().output();
+
+    rig.hangUpIn();
+    ASSERT_TRUE(rig.daemon().waitForOutput("Failed to read from channel")) << rig.daemon().output();
+    rig.reconnectIn();
+    for (const char* mode : {"daisyInChain", "pointToPoint"})
+        ASSERT_EQ(code(call(rig, "setSerialConfiguration", {{"serialConfiguration", mode}})), 0);
+    rig.in().write(kZoomStop);
+    EXPECT_EQ(rig.in().read(3s, 6), kAckCompletion) << rig.daemon().output();
+}
+
 // UDP ------------------------------------------------------------------------
 
 TEST(KorundUdp, CommandsInquiriesAndControl)
@@ -241,6 +261,24 @@ TEST(KorundUdp, CommandsInquiriesAndControl)
 std::string text(const Bytes& b)
 {
     return std::string(b.begin(), b.end());
+}
+
+// The UDP ports are not shared: a second instance fails to bind and ends,
+// the first keeps answering.
+TEST(KorundUdp, SecondInstanceCannotShareThePorts)
+{
+    REQUIRE_ROOT();
+    KorundRig rig(kIpConfig);
+    auto second = rig.startSecondInstance(kIpConfig);
+    int status = second->waitExit(15s);
+    ASSERT_NE(status, -1) << second->output();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << second->output();
+    EXPECT_NE(second->output().find("Socket bind failed"), std::string::npos) << second->output();
+    EXPECT_NE(second->output().find("Failed to setup UDP socket"), std::string::npos);
+
+    UdpPeer peer;
+    peer.sendTo(rig.viscaPort(), ipFrame(5, kZoomStop));
+    EXPECT_EQ(peer.receive(), ipReply(5, kAck)) << rig.daemon().output();
 }
 
 TEST(KorundUdp, NetworkSettingsDiscovery)
@@ -374,6 +412,38 @@ TEST(KorundLifecycle, DisablingThroughTheApiEndsTheDaemon)
     EXPECT_EQ(code(call(rig, "setEnabled", {{"enabled", false}})), 0);
     EXPECT_NE(rig.readConfig().find("enabled=false"), std::string::npos);
     EXPECT_NE(rig.daemon().waitExit(15s), -1);
+}
+
+// Run as the service manager runs it (forked into the background), korund
+// stops on SIGTERM and on SIGINT: it logs its exit line and removes its
+// transfer socket and UDP ports. The measured time is printed; the bound is
+// generous, a daemon that ignores the signal never meets it.
+TEST(KorundLifecycle, DaemonStopsOnTerminationSignals)
+{
+    REQUIRE_ROOT();
+    KorundRig rig(kIpConfig);
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(strsignal(sig));
+        auto daemon = rig.startDaemonized();
+        ASSERT_TRUE(daemon->waitForLog("Service up and running")) << daemon->log();
+        ASSERT_TRUE(std::filesystem::exists(rig.transferSocket()));
+
+        auto sent = std::chrono::steady_clock::now();
+        ASSERT_EQ(kill(daemon->pid(), sig), 0);
+        int status = daemon->waitExit(10s);
+        auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - sent);
+        ASSERT_NE(status, -1) << "still running after the signal\n" << daemon->log();
+        std::printf("korund exited %lld ms after %s\n", static_cast<long long>(took.count()),
+                    strsignal(sig));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        std::string log = daemon->log();
+        EXPECT_NE(log.find("Received signal: " + std::to_string(sig)), std::string::npos) << log;
+        EXPECT_NE(log.find("korund: exiting"), std::string::npos) << log;
+        EXPECT_FALSE(std::filesystem::exists(rig.transferSocket()));
+        EXPECT_NO_THROW(UdpPeer{rig.viscaPort()}) << "VISCA port still bound";
+        EXPECT_NO_THROW(UdpPeer{rig.netsetPort()}) << "network-settings port still bound";
+    }
 }
 
 } // namespace

@@ -231,17 +231,22 @@ std::vector<NetsetSent> handleNetset(const std::string& text)
 
 TEST_F(TransportTest, DiscoveryEnquiryIsAnsweredUnicastThenBroadcast)
 {
-    visca_set_prod_nbr("Q6215");
-    auto out = handleNetset("\x02"
-                            "ENQ:network\xff\x03");
-    ASSERT_EQ(out.size(), 2u);
-    const std::string expected = "\x02MAC:00-40-8c-12-34-56\xffINFO:network\xffMODEL:IPCARD\xff"
-                                 "SOFTVERSION:1.20\xffIPADR:192.168.0.90\xffMASK:255.255.255.0\xff"
-                                 "GATEWAY:192.168.0.1\xffNAME:Q6215\xffWRITE:off\xff\x03";
-    EXPECT_EQ(out[0].text, expected);
-    EXPECT_FALSE(out[0].broadcast);
-    EXPECT_EQ(out[1].text, expected);
-    EXPECT_TRUE(out[1].broadcast);
+    // The reply names the product with its whole product number, however long.
+    for (const char* product : {"Q6215", "Q6215-LE Mk II 60Hz Outdoor"}) {
+        visca_set_prod_nbr(product);
+        auto out = handleNetset("\x02"
+                                "ENQ:network\xff\x03");
+        ASSERT_EQ(out.size(), 2u);
+        const std::string expected =
+            "\x02MAC:00-40-8c-12-34-56\xffINFO:network\xffMODEL:IPCARD\xff"
+            "SOFTVERSION:1.20\xffIPADR:192.168.0.90\xffMASK:255.255.255.0\xff"
+            "GATEWAY:192.168.0.1\xffNAME:" +
+            std::string(product) + "\xffWRITE:off\xff\x03";
+        EXPECT_EQ(out[0].text, expected);
+        EXPECT_FALSE(out[0].broadcast);
+        EXPECT_EQ(out[1].text, expected);
+        EXPECT_TRUE(out[1].broadcast);
+    }
 
     FakeCamera::instance().fail = true;
     EXPECT_TRUE(handleNetset("\x02"

@@ -378,3 +378,33 @@ TEST(CamsimServices, CommandLineToolAndTrace)
     EXPECT_GT(rows, 5);
     EXPECT_TRUE(commanded);
 }
+
+// The PTZ2 fault and signal commands refuse what they cannot do, and camsim
+// keeps serving.
+TEST(CamsimServices, Ptz2FaultAndEmitRefuseBadRequests)
+{
+    CamsimRunner camsim;
+    const std::vector<json> refused = {
+        {{"cmd", "ptz2-fault"}, {"mode", "bogus"}},
+        {{"cmd", "ptz2-emit"}, {"signal", "Nope"}, {"args", "(uint32 1, 'a')"}},
+        {{"cmd", "ptz2-emit"}, {"signal", "PresetAdded"}, {"args", "(uint32 1"}},
+        {{"cmd", "ptz2-emit"}, {"signal", "PresetAdded"}, {"args", "uint32 7"}},
+        {{"cmd", "ptz2-emit"},
+         {"signal", "PresetAdded"},
+         {"args", "(uint32 1, 'a')"},
+         {"channel", 0}},
+    };
+    for (auto& r : refused)
+        EXPECT_FALSE(camsimtest::controlRequest(camsim.controlSocket(), r).value("ok", true))
+            << r.dump();
+
+    // Faults switch on and off.
+    camsim.control({{"cmd", "ptz2-fault"}, {"mode", "nopresets"}});
+    GError* error = nullptr;
+    EXPECT_EQ(camsim.call(kPtz, kCh1, kPreset, "GetPresets", nullptr, &error), nullptr);
+    g_clear_error(&error);
+    camsim.control({{"cmd", "ptz2-fault"}, {"mode", "none"}});
+    GVariant* presets = camsim.call(kPtz, kCh1, kPreset, "GetPresets", nullptr);
+    ASSERT_NE(presets, nullptr);
+    g_variant_unref(presets);
+}

@@ -72,7 +72,7 @@ TEST_F(SettingsMethodsTest, SetAutotrackingSettingsSavesAndPublishes)
 {
     EXPECT_EQ(codeOf(call("setAutotrackingSettings",
                           R"({"minObjectLifespan": {"time": 4, "enabled": true},
-                              "trackingParams": {"timeoutToHome": 12, "zoomLimitHigh": 9.5,
+                              "trackingParams": {"timeoutToHome": 12, "zoomLimitHigh": 11.25,
                                                  "zoomLimitLow": 1.25, "returnToPreset": 3},
                               "unknown": 1})",
                           1)),
@@ -88,13 +88,13 @@ TEST_F(SettingsMethodsTest, SetAutotrackingSettingsSavesAndPublishes)
     EXPECT_NE(file.find(R"("minObjectLifespan": { "time": 4, "enabled": true })"),
               std::string::npos)
         << file;
-    EXPECT_NE(file.find(R"("timeoutToHome": 12.0, "zoomLimitHigh": 9.5, "zoomLimitLow": 1.25)"),
+    EXPECT_NE(file.find(R"("timeoutToHome": 12.0, "zoomLimitHigh": 11.25, "zoomLimitLow": 1.25)"),
               std::string::npos)
         << file;
 
-    // Replies carry doubles with three significant digits.
+    // Replies carry doubles with three significant digits (the file six).
     std::string data = dataOf(call("getAutotrackingSettings", "{}", 0));
-    EXPECT_NE(data.find(R"("zoomLimitHigh":9.5,"zoomLimitLow":1.25)"), std::string::npos) << data;
+    EXPECT_NE(data.find(R"("zoomLimitHigh":11.2,"zoomLimitLow":1.25)"), std::string::npos) << data;
     EXPECT_NE(data.find(R"("minObjectLifespan":{"time":4,"enabled":true})"), std::string::npos);
 }
 

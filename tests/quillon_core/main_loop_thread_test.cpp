@@ -71,13 +71,32 @@ TEST(MainLoopThread, StopRightAfterStartDoesNotHang)
     }
 }
 
+// After stop() the same object starts a new thread whose loop runs the
+// context's sources again.
 TEST(MainLoopThread, CanBeStartedAgainAfterStop)
 {
     MainLoopThread loop;
     GMainContext* context = g_main_context_new();
-    ASSERT_TRUE(loop.start(nullptr, nullptr, context));
-    loop.stop();
-    ASSERT_TRUE(loop.start(nullptr, nullptr, context));
-    loop.stop();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        std::atomic<int> starts{0};
+        std::atomic<bool> ran{false};
+        ASSERT_TRUE(loop.start([&] { ++starts; }, nullptr, context));
+        GSource* source = g_idle_source_new();
+        g_source_set_callback(
+            source,
+            [](gpointer data) -> gboolean {
+                *static_cast<std::atomic<bool>*>(data) = true;
+                return G_SOURCE_REMOVE;
+            },
+            &ran, nullptr);
+        g_source_attach(source, context);
+        g_source_unref(source);
+        EXPECT_TRUE(waitFor([&] { return ran.load(); })) << "the loop does not run";
+        EXPECT_EQ(starts, 1);
+        EXPECT_TRUE(loop.isRunning());
+        loop.stop();
+        EXPECT_FALSE(loop.isRunning());
+    }
     g_main_context_unref(context);
 }

@@ -107,6 +107,57 @@ TEST(CgiLoop, StopDuringARequestWaitsForItsReply)
     EXPECT_TRUE(waitFor([&] { return loop.finished.load(); }, seconds(5)));
 }
 
+// stopWhen() hands its condition to the loop and returns at once, also while
+// a request is in progress (the idle timer must never wait for a request).
+// The loop evaluates it on its own thread after the request: false keeps it
+// serving, true ends it.
+TEST(CgiLoop, StopWhenNeverWaitsForARequest)
+{
+    TempDir dir("cgi-loop");
+    std::atomic<bool> entered{false};
+    std::atomic<bool> release{false};
+    std::atomic<bool> answered{false};
+    LoopThread loop(dir.file("q.sock"), [&](const std::string&, int) {
+        entered = true;
+        while (!release)
+            std::this_thread::sleep_for(milliseconds(5));
+        answered = true;
+        return std::string("{}");
+    });
+    ASSERT_NE(loop.handler, nullptr);
+    auto client = emptyPost(dir.file("q.sock"));
+    ASSERT_TRUE(waitFor([&] { return entered.load(); }, seconds(5))) << client->output();
+
+    for (bool verdict : {false, true}) {
+        SCOPED_TRACE(verdict);
+        std::atomic<int> checks{0};
+        std::atomic<bool> checkedAfterRequest{false};
+        auto handed = std::async(std::launch::async, [&] {
+            loop.handler->stopWhen([&, verdict] {
+                ++checks;
+                checkedAfterRequest = answered.load();
+                return verdict;
+            });
+        });
+        ASSERT_EQ(handed.wait_for(seconds(5)), std::future_status::ready)
+            << "stopWhen waited for the request in progress";
+        release = true;
+        ASSERT_TRUE(waitFor([&] { return checks > 0; }, seconds(5)));
+        EXPECT_TRUE(checkedAfterRequest);
+        EXPECT_EQ(client->waitExit(seconds(5)), 0) << client->output();
+        if (!verdict) {
+            EXPECT_FALSE(loop.finished);
+            entered = false;
+            release = false;
+            answered = false;
+            client = emptyPost(dir.file("q.sock"));
+            ASSERT_TRUE(waitFor([&] { return entered.load(); }, seconds(5)))
+                << "the loop stopped serving";
+        }
+    }
+    EXPECT_TRUE(waitFor([&] { return loop.finished.load(); }, seconds(5)));
+}
+
 TEST(CgiLoop, SocketSetupFailuresAreReported)
 {
     TempDir dir("cgi-loop");

@@ -61,6 +61,22 @@ public:
     std::string text() { return testing::internal::GetCapturedStderr(); }
 };
 
+// Each input parses to the expected text and logs the expected warning
+// (nothing when none is expected).
+template <typename Parse> void checkParse(const std::vector<ParseCase>& cases, Parse parse)
+{
+    for (auto& c : cases) {
+        LogCapture log;
+        std::string parsed = parse(c.input);
+        std::string logged = log.text();
+        EXPECT_EQ(parsed, c.parsed) << c.input;
+        if (c.warning.empty())
+            EXPECT_EQ(logged, "") << c.input;
+        else
+            EXPECT_NE(logged.find(c.warning), std::string::npos) << c.input << ": " << logged;
+    }
+}
+
 } // namespace
 
 TEST(EventDeclaration, TopicLevels)
@@ -86,16 +102,7 @@ TEST(EventDeclaration, TopicLevels)
          " Problem parsing 'ns:na]me(n)' to topic:0: ns:ns topic-name:na]me (n)\n"},
         {"", "", " Problem parsing '' (empty topic)\n"},
     };
-    for (auto& c : cases) {
-        LogCapture log;
-        std::string parsed = levelsText(parseTopic(c.input));
-        std::string logged = log.text();
-        EXPECT_EQ(parsed, c.parsed) << c.input;
-        if (c.warning.empty())
-            EXPECT_EQ(logged, "") << c.input;
-        else
-            EXPECT_NE(logged.find(c.warning), std::string::npos) << c.input << ": " << logged;
-    }
+    checkParse(cases, [](const std::string& input) { return levelsText(parseTopic(input)); });
 }
 
 TEST(EventDeclaration, Keys)
@@ -116,16 +123,7 @@ TEST(EventDeclaration, Keys)
          " Problem parsing 'tagged{t}' to declare event key:tagged{t} dt:3 ()\n"},
         {"", "", " Problem parsing '' (empty key)\n"},
     };
-    for (auto& c : cases) {
-        LogCapture log;
-        std::string parsed = keysText(parseKeys(c.input));
-        std::string logged = log.text();
-        EXPECT_EQ(parsed, c.parsed) << c.input;
-        if (c.warning.empty())
-            EXPECT_EQ(logged, "") << c.input;
-        else
-            EXPECT_NE(logged.find(c.warning), std::string::npos) << c.input << ": " << logged;
-    }
+    checkParse(cases, [](const std::string& input) { return keysText(parseKeys(input)); });
 }
 
 // The declarations of quillon's events, exactly as the producer receives them.
@@ -264,6 +262,15 @@ TEST(EventDeclaration, FlaggedEventFlags)
     for (auto& c : cases)
         EXPECT_EQ(printed(declareFlaggedEvent(c.levels, "k", c.flags, VALUE_TYPE_INT)), c.expected)
             << c.flags;
+}
+
+// Names from files and clients need not be UTF-8; D-Bus strings must be.
+TEST(EventDeclaration, InvalidUtf8IsReplaced)
+{
+    std::string text =
+        printed(generateEventDeclaration("ns:Top(bad \xff name)", "k\xfe[b]", false));
+    EXPECT_NE(text.find("'bad \uFFFD name'"), std::string::npos) << text;
+    EXPECT_NE(text.find("'k\uFFFD': 'VALUE_TYPE_BOOL'"), std::string::npos) << text;
 }
 
 // A profile name pasted into a topic level stays one level with its whole

@@ -216,7 +216,7 @@ TEST(EventHandlers, StreamObjectsFramesAndStop)
     std::string frame(4096, 'x');
     stream.send(frame, g_get_monotonic_time());
     stream.stop();
-    ASSERT_TRUE(waitFor([&] { return events.sent().size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return events.sent().size() == 2; })) << events.sent().dump();
     json sent = events.sent();
     EXPECT_EQ(eventTopic(sent[0]), "tnszeto:Plinth/tnszeto:Quillon/tnszeto:streamObjects");
     EXPECT_EQ(sent[0]["data"]["jsonframe"], frame);

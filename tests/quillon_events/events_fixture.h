@@ -32,16 +32,17 @@ public:
     {
         // quillon's proxies use the process's system-bus connection: it must
         // not end the test when the private bus goes away first.
-        GDBusConnection* system = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
-        if (system != nullptr) {
-            g_dbus_connection_set_exit_on_close(system, FALSE);
-            g_object_unref(system);
-        }
+        // Held for the whole test, so that it is the connection they get.
+        system_ = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
+        if (system_ != nullptr)
+            g_dbus_connection_set_exit_on_close(system_, FALSE);
     }
     ~CamsimEvents()
     {
         if (stopped_)
             kill(camsim.process().pid(), SIGCONT);
+        if (system_ != nullptr)
+            g_object_unref(system_);
     }
 
     json declared() const { return camsim.control({{"cmd", "events-declared"}}); }
@@ -63,6 +64,7 @@ public:
 
 private:
     bool stopped_ = false;
+    GDBusConnection* system_ = nullptr;
 };
 
 // Subscribes to one topic through the event consumer with quillon's

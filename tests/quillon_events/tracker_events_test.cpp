@@ -1,9 +1,8 @@
-#include "quillon/tracking/tracker/tracker.h"
-
 #include <gtest/gtest.h>
 
 #include "events_fixture.h"
 #include "quillon/config/settings/runtime_commands.h"
+#include "quillon/tracking/tracker/tracker.h"
 
 using namespace quillon;
 using namespace eventstest;

@@ -46,16 +46,20 @@ public:
     void prepareToShutdown() override {}
 
     // Posts a marker and waits for it: everything posted before it has then
-    // been recorded.
-    bool sync()
+    // been recorded. A marker that does not arrive within `timeout` (delivery
+    // stalled, or the recorder is not subscribed) fails the test: every
+    // "nothing was posted" check relies on it.
+    bool sync(std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
         std::unique_lock<std::mutex> hold(lock_);
         int wanted = ++markersPosted_;
         hold.unlock();
         quillon::Channel::instance().post(std::make_unique<Marker>());
         hold.lock();
-        return changed_.wait_for(hold, std::chrono::seconds(10),
-                                 [&] { return markersSeen_ >= wanted; });
+        bool delivered = changed_.wait_for(hold, timeout, [&] { return markersSeen_ >= wanted; });
+        if (!delivered)
+            ADD_FAILURE() << "the bus did not deliver to the recorder";
+        return delivered;
     }
 
     // Forgets everything posted so far.

@@ -1,7 +1,9 @@
 #include <json-c/json.h>
 
+#include <filesystem>
 #include <string>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include "quillon/config/settings/settings_file.h"
@@ -63,6 +65,41 @@ TEST_F(SettingsTest, EmptyAndUnparsableFilesAreReplacedByDefaults)
         << log;
     EXPECT_EQ(file.settings().minObjectSize()->value().width, 5);
     EXPECT_EQ(readConfig("settings.conf"), kDefaultSettingsFile);
+}
+
+// A hand-edited file with text after its JSON value keeps its values and is
+// not rewritten (for application.conf that keeps the daemon active).
+TEST_F(SettingsTest, TextAfterTheJsonValueIsIgnored)
+{
+    const std::string text =
+        "{ \"service\": { \"active\": true, \"version\": \"2.6.39+maint+1\" } }x\n";
+    writeConfig("application.conf", text);
+    testing::internal::CaptureStderr();
+    SettingsFile<ApplicationSettings> file("application.conf");
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(file.settings().active());
+    EXPECT_EQ(readConfig("application.conf"), text);
+    EXPECT_NE(log.find("Ignoring text after the settings in application.conf\n"), std::string::npos)
+        << log;
+    auto published = bus->settings<application_settings_t>();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_TRUE(published[0].active);
+}
+
+// A file that exists but cannot be read is logged and left alone; the
+// defaults are published and used. (A link to itself: root meets no EACCES.)
+TEST_F(SettingsTest, UnreadableFileIsLeftAlone)
+{
+    std::string path = root.file("etc/quillon/settings.conf");
+    std::filesystem::create_symlink("settings.conf", path);
+    testing::internal::CaptureStderr();
+    SettingsFile<TrackerSettings> file("settings.conf");
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("Could not read settings file " + path), std::string::npos) << log;
+    EXPECT_TRUE(std::filesystem::is_symlink(path)) << "the file was replaced";
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    EXPECT_EQ(file.settings().minObjectSize()->value().width, 5);
+    EXPECT_EQ(bus->messages().size(), 5u) << "the defaults are published";
 }
 
 TEST_F(SettingsTest, ValidFileIsLoadedAndNotRewritten)
@@ -205,4 +242,16 @@ TEST_F(SettingsTest, ProductFileKeepsGainsAsDoubles)
     // An integer gain is not a double: tilt refused, kept its defaults.
     EXPECT_DOUBLE_EQ(file.settings().tiltPid()->value().kp, 17.0);
     EXPECT_NE(readConfig("product.conf").find("\"kp\": 1.5"), std::string::npos);
+}
+
+// The recorder's sync is what makes "nothing was posted" checks able to fail:
+// a recorder the bus does not deliver to fails the test.
+TEST(BusRecorder, SyncFailsWhenNothingArrives)
+{
+    EXPECT_NONFATAL_FAILURE(
+        {
+            auto unsubscribed = std::make_shared<quillontest::BusRecorder>();
+            EXPECT_FALSE(unsubscribed->sync(std::chrono::milliseconds(200)));
+        },
+        "the bus did not deliver to the recorder");
 }

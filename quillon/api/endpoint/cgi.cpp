@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <string.h>
 #include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -122,23 +123,36 @@ bool CGI::init(int backlog, std::function<void(CGIRequest&)> handler)
     }
 }
 
-bool CGI::waitForConnection(int listenFd)
+CGI::Wake CGI::waitForConnection(int listenFd)
 {
     for (;;) {
         if (stopping)
-            return false;
-        struct pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        int ready = poll(fds, wakeFd >= 0 ? 2 : 1, -1);
-        // libfcgi catches SIGTERM and SIGUSR1 to end its accept loop; let
-        // FCGX_Accept_r see that rather than waiting on.
+            return Wake::Stopped;
+        struct pollfd fds[3] = {{listenFd, POLLIN, 0}, {wakeFd, POLLIN, 0}, {signalFd_, POLLIN, 0}};
+        int ready = poll(fds, 3, -1); // negative descriptors are skipped
         if (ready < 0 && errno == EINTR)
-            return !stopping;
+            continue;
         if (ready < 0 || stopping)
-            return false;
+            return Wake::Stopped;
+        if (fds[2].revents & POLLIN) {
+            struct signalfd_siginfo info;
+            if (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                stopSignal = static_cast<int>(info.ssi_signo);
+                return Wake::Signal;
+            }
+        }
+        if (fds[1].revents & POLLIN) {
+            uint64_t count;
+            ssize_t drained = read(wakeFd, &count, sizeof count);
+            (void)drained;
+            std::lock_guard<std::mutex> guard(checkLock);
+            if (pendingCheck)
+                return Wake::Check;
+        }
         if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
-            return false;
+            return Wake::Stopped;
         if (fds[0].revents & POLLIN)
-            return true;
+            return Wake::Connection;
     }
 }
 
@@ -149,9 +163,10 @@ int CGI::run()
     bool firstPass = true;
     int result = -1;
     for (;;) {
-        CGIRequest request;
+        runPendingCheck();
         if (stopping || fd < 0)
             break;
+        CGIRequest request;
         if (!request.init(fd, FCGI_FAIL_ACCEPT_ON_INTR)) {
             quillonLog(LOG_WARNING, "Could not initialize the FCGX request\n");
             if (firstPass) {
@@ -163,16 +178,20 @@ int CGI::run()
         firstPass = false;
 
         // fd may be closed by stop() once the lock is released; the loop
-        // works on the descriptor it saw under the lock.
+        // works on the descriptor it saw under the lock. It waits in poll(),
+        // where stop(), stopWhen() and the signals can wake it, and accepts
+        // only once a connection is there.
         int listenFd = fd;
-        bool shutDownByStop = ownsSocket;
         releaseRequestLock();
-        // stop() shuts an own socket down, which wakes accept(); a passed-in
-        // socket is only closed (the service manager keeps it), so the loop
-        // waits in poll() where stop() can wake it.
-        result = listenFd >= 0 && (shutDownByStop || waitForConnection(listenFd)) ? request.accept()
-                                                                                  : -1;
+        Wake wake = listenFd >= 0 ? waitForConnection(listenFd) : Wake::Stopped;
+        result = wake == Wake::Connection ? request.accept() : -1;
         acquireRequestLock();
+        if (wake == Wake::Check)
+            continue;
+        if (wake == Wake::Signal) {
+            quillonLog(LOG_INFO, "CGI: stopping on signal %d\n", stopSignal);
+            stopLocked();
+        }
         if (result != 0)
             break;
 
@@ -189,29 +208,46 @@ int CGI::run()
 
 void CGI::stop()
 {
-    stopIf([] { return true; });
-}
-
-bool CGI::stopIf(const std::function<bool()>& condition)
-{
     // The loop thread itself holds the lock while it handles a request.
     std::unique_lock<std::mutex> guard(requestLock, std::defer_lock);
     if (lockOwner != std::this_thread::get_id())
         guard.lock();
-    if (!condition())
-        return false;
     stopLocked();
-    return true;
 }
 
-void CGI::stopLocked()
+void CGI::stopWhen(std::function<bool()> condition)
 {
-    stopping = true;
+    {
+        std::lock_guard<std::mutex> guard(checkLock);
+        pendingCheck = std::move(condition);
+    }
+    wakeLoop();
+}
+
+void CGI::runPendingCheck()
+{
+    std::function<bool()> check;
+    {
+        std::lock_guard<std::mutex> guard(checkLock);
+        check.swap(pendingCheck);
+    }
+    if (check && check())
+        stopLocked();
+}
+
+void CGI::wakeLoop()
+{
     if (wakeFd >= 0) {
         uint64_t one = 1;
         ssize_t written = write(wakeFd, &one, sizeof one);
         (void)written;
     }
+}
+
+void CGI::stopLocked()
+{
+    stopping = true;
+    wakeLoop();
     if (ownsSocket) {
         shutdown(fd, SHUT_RDWR);
         ownsSocket = false;

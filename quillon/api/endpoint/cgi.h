@@ -16,7 +16,10 @@ class CGIRequest;
 // Requests are handled one at a time on the thread that calls run() (the main
 // thread). The request lock is held by that thread except while it waits for
 // the next connection; stop() takes it first, so a stop from another thread
-// (the idle timer) never closes the socket in the middle of a request.
+// never closes the socket in the middle of a request. stopWhen() and the
+// termination signals never wait for the lock: they wake the waiting loop
+// through `wakeFd` / the signal descriptor and the loop thread acts between
+// requests, so timer and bus threads never wait for an API request.
 class CGI
 {
 public:
@@ -33,19 +36,31 @@ public:
     // Accepts and handles requests until accepting fails, which stop() causes.
     // Returns the failing result. Releases the request lock when it returns.
     int run();
-    // Makes run() return once the current request (if any) is finished.
-    // Callable from any thread and more than once.
+    // Makes run() return once the current request (if any) is finished; waits
+    // for that request. Callable from any thread and more than once.
     void stop();
-    // Evaluates `condition` under the request lock (so never in the middle of
-    // a request) and stops when it yields true. Returns whether it stopped.
-    bool stopIf(const std::function<bool()>& condition);
+    // Hands `condition` to the loop thread, which evaluates it between
+    // requests under the request lock and stops when it yields true. Returns
+    // at once (never waits for a request); a later call replaces a condition
+    // not yet evaluated. Callable from any thread.
+    void stopWhen(std::function<bool()> condition);
+    // `signalFd` (a signalfd, kept open by the caller) ends the loop like
+    // stop() when it becomes readable, after the current request. Set before
+    // run().
+    void stopOnSignals(int signalFd) { signalFd_ = signalFd; }
 
     int socketFd() const { return fd; }
 
 private:
+    enum class Wake { Connection, Stopped, Check, Signal };
+
     void stopLocked();
-    // Waits until the listening socket has a connection or stop() was called.
-    bool waitForConnection(int listenFd);
+    void wakeLoop();
+    // Runs a condition handed in by stopWhen(); loop thread, lock held.
+    void runPendingCheck();
+    // Waits until the listening socket has a connection, stop() or
+    // stopWhen() was called, or a signal arrived.
+    Wake waitForConnection(int listenFd);
     void acquireRequestLock();
     void releaseRequestLock();
 
@@ -57,7 +72,11 @@ private:
 
     std::mutex requestLock;
     std::atomic<std::thread::id> lockOwner{}; // thread holding requestLock
-    int wakeFd = -1;                          // eventfd: stop() wakes the waiting loop
+    int wakeFd = -1;                          // eventfd: wakes the waiting loop
+    int signalFd_ = -1;                       // signalfd of the termination signals
+    int stopSignal = 0;                       // the signal that ended the loop
+    std::mutex checkLock;                     // guards pendingCheck (innermost lock)
+    std::function<bool()> pendingCheck;
 };
 
 } // namespace quillon

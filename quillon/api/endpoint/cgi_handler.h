@@ -35,7 +35,8 @@ public:
     bool start();
     int run() { return cgi.run(); }
     void stop() { cgi.stop(); }
-    bool stopIf(const std::function<bool()>& condition) { return cgi.stopIf(condition); }
+    void stopWhen(std::function<bool()> condition) { cgi.stopWhen(std::move(condition)); }
+    void stopOnSignals(int signalFd) { cgi.stopOnSignals(signalFd); }
 
     // The per-request procedure, public for the request loop only.
     void handleRequest(CGIRequest& request);

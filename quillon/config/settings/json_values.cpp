@@ -85,8 +85,10 @@ int clampToInt(int64_t value)
     return static_cast<int>(value);
 }
 
-JsonPtr parse(std::string_view text)
+JsonPtr parseLeading(std::string_view text, bool* trailing)
 {
+    if (trailing != nullptr)
+        *trailing = false;
     if (text.size() > static_cast<size_t>(std::numeric_limits<int>::max() - 1))
         return nullptr;
     json_tokener* tokener = json_tokener_new();
@@ -101,11 +103,22 @@ JsonPtr parse(std::string_view text)
     json_tokener_free(tokener);
     if (!ok || value == nullptr)
         return nullptr;
-    for (size_t i = used; i < copy.size(); ++i) {
-        if (strchr(" \t\r\n", copy[i]) == nullptr)
-            return nullptr;
+    if (trailing != nullptr) {
+        for (size_t i = used; i < copy.size(); ++i) {
+            if (strchr(" \t\r\n", copy[i]) == nullptr) {
+                *trailing = true;
+                break;
+            }
+        }
     }
     return value;
+}
+
+JsonPtr parse(std::string_view text)
+{
+    bool trailing = false;
+    JsonPtr value = parseLeading(text, &trailing);
+    return trailing ? nullptr : std::move(value);
 }
 
 } // namespace quillon::json

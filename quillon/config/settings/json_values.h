@@ -36,7 +36,12 @@ struct JsonPut {
 using JsonPtr = std::unique_ptr<json_object, JsonPut>;
 
 // Parses one JSON text with the json-c tokener. Text after the value other
-// than white space, and any parse error, give null.
+// than white space, and any parse error, give null. For API bodies.
 JsonPtr parse(std::string_view text);
+
+// Parses the JSON value at the start of `text` (settings files): text after
+// it is not part of the value; `trailing` (when given) tells whether any
+// other than white space follows. A parse error of that value gives null.
+JsonPtr parseLeading(std::string_view text, bool* trailing = nullptr);
 
 } // namespace quillon::json

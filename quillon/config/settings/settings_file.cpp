@@ -23,15 +23,26 @@ std::string settingsPath(const std::string& fileName)
     return camPath(std::string(kSettingsDirectory) + fileName);
 }
 
-std::string readSettingsText(const std::string& fileName)
+// What reading a settings file found.
+enum class ReadResult { Read, Missing, Unreadable };
+
+ReadResult readSettingsText(const std::string& fileName, std::string& text)
 {
+    std::string path = settingsPath(fileName);
     gchar* contents = nullptr;
     gsize length = 0;
-    if (!g_file_get_contents(settingsPath(fileName).c_str(), &contents, &length, nullptr))
-        return {};
-    std::string text(contents, length);
+    GError* error = nullptr;
+    if (!g_file_get_contents(path.c_str(), &contents, &length, &error)) {
+        bool missing = g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT);
+        if (!missing)
+            quillonLog(LOG_WARNING, "Could not read settings file %s: %s\n", path.c_str(),
+                       error->message);
+        g_clear_error(&error);
+        return missing ? ReadResult::Missing : ReadResult::Unreadable;
+    }
+    text.assign(contents, length);
     g_free(contents);
-    return text;
+    return ReadResult::Read;
 }
 
 std::string directoryOf(const std::string& path)
@@ -103,11 +114,18 @@ bool saveSettings(GeneralSettings& record, const std::string& fileName)
     return saveSettingsText(fileName, encoded);
 }
 
-int loadSettingsText(GeneralSettings& record, const std::string& text)
+int loadSettingsText(GeneralSettings& record, const std::string& text, const std::string& fileName)
 {
-    json::JsonPtr root = json::parse(text);
+    // Files are read as the camera always has: the leading JSON value counts,
+    // text after it (a stray character from a hand edit) is ignored, so the
+    // file is not replaced by defaults for it.
+    bool trailing = false;
+    json::JsonPtr root = json::parseLeading(text, &trailing);
     if (root == nullptr)
         return -1;
+    if (trailing)
+        quillonLog(LOG_WARNING, "Ignoring text after the settings in %s\n",
+                   fileName.empty() ? "a settings file" : fileName.c_str());
     if (record.children().empty())
         return record.fromJson(root.get(), kFromFile, nullptr);
 
@@ -127,12 +145,24 @@ int loadSettingsText(GeneralSettings& record, const std::string& text)
 
 void loadSettings(GeneralSettings& record, const std::string& fileName)
 {
-    std::string text = readSettingsText(fileName);
+    std::string text;
+    switch (readSettingsText(fileName, text)) {
+    case ReadResult::Unreadable:
+        // The file is there but cannot be read now (permissions, I/O error):
+        // run on the defaults and leave the file alone for a later start.
+        record.publish();
+        return;
+    case ReadResult::Missing:
+        publishAndSave(record, fileName);
+        return;
+    case ReadResult::Read:
+        break;
+    }
     if (text.empty()) {
         publishAndSave(record, fileName);
         return;
     }
-    int code = loadSettingsText(record, text);
+    int code = loadSettingsText(record, text, fileName);
     if (code == -1)
         quillonLog(LOG_ERR, "Could not parse settings: %s\n", text.c_str());
     if (code != 0)

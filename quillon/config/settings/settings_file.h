@@ -24,16 +24,21 @@ bool saveSettingsText(const std::string& fileName, const std::string& text);
 bool saveSettings(GeneralSettings& record, const std::string& fileName);
 
 // Applies the content of a settings file to `record` (validating and
-// publishing what it reads). Every record present in the text is read, even
-// after one failed. Returns 0 when the text loaded completely; otherwise the
-// first failure (1005 when no record is present, -1 when the text is not
-// JSON), in which case the caller publishes and writes back the record.
-int loadSettingsText(GeneralSettings& record, const std::string& text);
+// publishing what it reads). The leading JSON value of the text counts; text
+// after it is ignored with a warning naming `fileName`. Every record present
+// in the value is read, even after one failed. Returns 0 when the text loaded
+// completely; otherwise the first failure (1005 when no record is present,
+// -1 when the text does not start with JSON), in which case the caller
+// publishes and writes back the record.
+int loadSettingsText(GeneralSettings& record, const std::string& text,
+                     const std::string& fileName = {});
 
 // Loads `record` from the settings file: a missing, empty or unparsable file
-// publishes the defaults and writes them back. Otherwise every record present
-// in the file is read; when one fails validation (it keeps its defaults) or
-// none is present, the whole record is published and the file rewritten.
+// publishes the defaults and writes them back. A file that exists but cannot
+// be read (permissions, I/O error) is logged and left alone; the defaults are
+// published and used in memory. Otherwise every record present in the file is
+// read; when one fails validation (it keeps its defaults) or none is present,
+// the whole record is published and the file rewritten.
 void loadSettings(GeneralSettings& record, const std::string& fileName);
 
 // The holder of one settings file: loads it on construction and keeps the

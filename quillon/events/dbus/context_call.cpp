@@ -83,6 +83,15 @@ void runOnContext(GMainContext* context, const std::function<void()>& fn)
     g_source_unref(source);
 }
 
+void drainContext(GMainContext* context)
+{
+    if (!g_main_context_acquire(context))
+        return;
+    while (g_main_context_iteration(context, FALSE)) {
+    }
+    g_main_context_release(context);
+}
+
 GMainContext* dbusThreadContext()
 {
     struct DBusThread {
@@ -107,6 +116,7 @@ GMainContext* dbusThreadContext()
         ~DBusThread()
         {
             thread.stop();
+            drainContext(context);
             g_main_context_unref(context);
         }
         GMainContext* context;

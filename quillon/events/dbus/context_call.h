@@ -19,6 +19,11 @@ namespace quillon
 // context whose iterating thread waits for the caller.
 void runOnContext(GMainContext* context, const std::function<void()>& fn);
 
+// When no thread iterates `context` (any more), dispatches what is pending
+// on it: GIO frees a signal subscription's data in a source of the context
+// it was made on, which would otherwise be lost with the context.
+void drainContext(GMainContext* context);
+
 // The context of quillon's D-Bus thread: a process-wide main-loop thread
 // (started on first use) for proxies created by threads that iterate no
 // context of their own, such as the bus dispatch thread.

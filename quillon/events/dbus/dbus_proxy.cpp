@@ -87,6 +87,11 @@ DBusProxy::DBusProxy(std::string service, std::string objectPath, std::string in
             return;
         }
         connection_ = g_dbus_proxy_get_connection(proxy_);
+        // The bus connection stays for the life of the process: when the
+        // last proxy let go of it, messages still queued (sends that expect
+        // no reply) would be dropped with it.
+        static GDBusConnection* const kept = G_DBUS_CONNECTION(g_object_ref(connection_));
+        (void)kept;
     });
     if (proxy_ == nullptr)
         return;
@@ -120,6 +125,7 @@ DBusProxy::~DBusProxy()
             g_object_unref(proxy_);
         proxy_ = nullptr;
     });
+    drainContext(context_);
     g_main_context_unref(context_);
 }
 

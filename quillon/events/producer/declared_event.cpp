@@ -1,5 +1,7 @@
 #include "quillon/events/producer/declared_event.h"
 
+#include <glib.h>
+
 #include "quillon/events/producer/event_producer.h"
 
 namespace quillon
@@ -40,6 +42,42 @@ void DeclaredEvent::undeclare(EventProducer& producer)
     if (id_ >= 0 && producer.owner() == owner_)
         producer.undeclare(id_);
     id_ = -1;
+}
+
+EventSession::EventSession(std::vector<DeclaredEvent*> declarations)
+    : declarations_(std::move(declarations))
+{
+}
+
+EventSession::~EventSession()
+{
+    stop();
+}
+
+void EventSession::start()
+{
+    if (producer_)
+        return;
+    producer_ = std::make_unique<EventProducer>();
+    int64_t now = g_get_monotonic_time();
+    for (DeclaredEvent* d : declarations_)
+        d->declare(*producer_, now);
+}
+
+void EventSession::stop()
+{
+    if (!producer_)
+        return;
+    for (DeclaredEvent* d : declarations_)
+        d->undeclare(*producer_);
+    producer_.reset();
+}
+
+EventProducer* EventSession::ready(DeclaredEvent& declaration)
+{
+    if (!producer_ || !declaration.ready(*producer_, g_get_monotonic_time()))
+        return nullptr;
+    return producer_.get();
 }
 
 } // namespace quillon

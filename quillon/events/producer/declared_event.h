@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace quillon
 {
@@ -42,6 +44,32 @@ private:
     std::string owner_; // the producer's owner when the id was obtained
     int64_t lastAttemptUs_ = 0;
     bool attempted_ = false;
+};
+
+// The producer of a started event handler with the handler's declarations:
+// start() makes a new producer and declares each, stop() undeclares each and
+// releases the producer. Same thread rules as DeclaredEvent.
+class EventSession
+{
+public:
+    // The declarations must outlive the session.
+    explicit EventSession(std::vector<DeclaredEvent*> declarations);
+    ~EventSession();
+    EventSession(const EventSession&) = delete;
+    EventSession& operator=(const EventSession&) = delete;
+
+    void start();
+    void stop();
+    bool started() const { return producer_ != nullptr; }
+    // The producer (null when stopped).
+    EventProducer* producer() const { return producer_.get(); }
+    // The producer when `declaration` can be sent on now (declaring again
+    // where needed), else null.
+    EventProducer* ready(DeclaredEvent& declaration);
+
+private:
+    std::vector<DeclaredEvent*> declarations_;
+    std::unique_ptr<EventProducer> producer_;
 };
 
 } // namespace quillon

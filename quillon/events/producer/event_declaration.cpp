@@ -61,31 +61,34 @@ std::size_t collectTags(const std::string& text, std::vector<std::string>& tags)
     return first;
 }
 
+// Arrays are made from their children in one step: builders and format
+// strings cost several times more.
 GVariant* stringMap(const std::vector<std::pair<std::string, std::string>>& entries)
 {
-    GVariantBuilder builder;
-    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{ss}"));
+    std::vector<GVariant*> children;
+    children.reserve(entries.size());
     for (auto& [key, value] : entries)
-        g_variant_builder_add(&builder, "{ss}", key.c_str(), value.c_str());
-    return g_variant_builder_end(&builder);
+        children.push_back(g_variant_new_dict_entry(eventString(key), eventString(value)));
+    return g_variant_new_array(G_VARIANT_TYPE("{ss}"), children.data(), children.size());
 }
 
 GVariant* variantMap(const std::vector<std::pair<std::string, GVariant*>>& entries)
 {
-    GVariantBuilder builder;
-    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
+    std::vector<GVariant*> children;
+    children.reserve(entries.size());
     for (auto& [key, value] : entries)
-        g_variant_builder_add(&builder, "{sv}", key.c_str(), value);
-    return g_variant_builder_end(&builder);
+        children.push_back(
+            g_variant_new_dict_entry(eventString(key), g_variant_new_variant(value)));
+    return g_variant_new_array(G_VARIANT_TYPE("{sv}"), children.data(), children.size());
 }
 
 GVariant* stringArray(const std::vector<std::string>& items)
 {
-    GVariantBuilder builder;
-    g_variant_builder_init(&builder, G_VARIANT_TYPE("as"));
+    std::vector<GVariant*> children;
+    children.reserve(items.size());
     for (auto& item : items)
-        g_variant_builder_add(&builder, "s", item.c_str());
-    return g_variant_builder_end(&builder);
+        children.push_back(eventString(item));
+    return g_variant_new_array(G_VARIANT_TYPE_STRING, children.data(), children.size());
 }
 
 // The eight members of a declaration, built up in order.
@@ -104,7 +107,7 @@ struct Declaration {
     {
         std::string key = topicKey(index);
         valueTypes.emplace_back(key, "VALUE_TYPE_STRING");
-        topicNames.emplace_back(key, g_variant_new_string(name.c_str()));
+        topicNames.emplace_back(key, eventString(name));
         if (!niceName.empty()) {
             niceNames.emplace_back(key, niceName);
             topicNiceNames.emplace_back(key, niceName);
@@ -116,10 +119,15 @@ struct Declaration {
     GVariant* build()
     {
         // Key nice names follow every level's nice name.
-        return g_variant_new("(b@a{ss}@a{sv}@a{ss}@a{ss}@a{ss}@a{sv}s)", leading,
-                             stringMap(valueTypes), variantMap(topicNames), stringMap(niceNames),
-                             stringMap(topicNiceNames), stringMap(namespaces), variantMap(tags),
-                             propertyState.c_str());
+        GVariant* members[] = {g_variant_new_boolean(leading),
+                               stringMap(valueTypes),
+                               variantMap(topicNames),
+                               stringMap(niceNames),
+                               stringMap(topicNiceNames),
+                               stringMap(namespaces),
+                               variantMap(tags),
+                               eventString(propertyState)};
+        return g_variant_new_tuple(members, G_N_ELEMENTS(members));
     }
 };
 
@@ -137,6 +145,19 @@ const char* valueTypeName(int32_t type)
     default:
         return "VALUE_TYPE_STRING";
     }
+}
+
+GVariant* eventString(const std::string& text)
+{
+    // Names and texts may come from files and clients: D-Bus strings must be
+    // UTF-8 (and hold no NUL).
+    const char* end = nullptr;
+    if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), &end))
+        return g_variant_new_string(text.c_str());
+    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    GVariant* v = g_variant_new_string(valid);
+    g_free(valid);
+    return v;
 }
 
 std::string topicKey(int32_t index)
@@ -266,7 +287,7 @@ GVariant* generateEventSubscription(const std::string& topic, const std::string&
     for (auto& level : levels) {
         std::string key = topicKey(level.index);
         valueTypes.emplace_back(key, "VALUE_TYPE_STRING");
-        names.emplace_back(key, g_variant_new_string(level.name.c_str()));
+        names.emplace_back(key, eventString(level.name));
         if (!level.nameSpace.empty())
             namespaces.emplace_back(key, level.nameSpace);
     }
@@ -275,8 +296,9 @@ GVariant* generateEventSubscription(const std::string& topic, const std::string&
         if (!key.tags.empty())
             tags.emplace_back(key.name, stringArray(key.tags));
     }
-    return g_variant_new("(@a{ss}@a{sv}@a{ss}@a{sv})", stringMap(valueTypes), variantMap(names),
-                         stringMap(namespaces), variantMap(tags));
+    GVariant* members[] = {stringMap(valueTypes), variantMap(names), stringMap(namespaces),
+                           variantMap(tags)};
+    return g_variant_new_tuple(members, G_N_ELEMENTS(members));
 }
 
 GVariant* declareFlaggedEvent(const std::vector<std::string>& levels, const std::string& keyName,

@@ -63,6 +63,10 @@ enum EventFlag : uint32_t {
 std::vector<TopicLevel> parseTopic(const std::string& topic);
 std::vector<EventKey> parseKeys(const std::string& keySpec);
 
+// A D-Bus string of `text` (floating): invalid UTF-8 is replaced by U+FFFD,
+// text after a NUL is dropped.
+GVariant* eventString(const std::string& text);
+
 // The level key of a declaration or filter: "topic" and the decimal index.
 std::string topicKey(int32_t index);
 

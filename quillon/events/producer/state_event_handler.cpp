@@ -33,20 +33,12 @@ StateEventHandler::~StateEventHandler()
 
 void StateEventHandler::start()
 {
-    if (started_)
-        return;
-    producer_ = std::make_unique<EventProducer>();
-    started_ = true;
-    declaration_.declare(*producer_, g_get_monotonic_time());
+    session_.start();
 }
 
 void StateEventHandler::stop()
 {
-    if (!started_)
-        return;
-    declaration_.undeclare(*producer_);
-    producer_.reset();
-    started_ = false;
+    session_.stop();
 }
 
 void StateEventHandler::set(bool value, int32_t channel, int64_t timeUs)
@@ -54,12 +46,11 @@ void StateEventHandler::set(bool value, int32_t channel, int64_t timeUs)
     if (value == value_)
         return;
     value_ = value;
-    if (!started_ || !declaration_.ready(*producer_, g_get_monotonic_time()))
-        return;
-    producer_->sendValues(
-        declaration_.id(),
-        {{spec_.key, g_variant_new_boolean(value)}, {"channel", g_variant_new_int32(channel)}},
-        wallClockUs(timeUs));
+    if (EventProducer* producer = session_.ready(declaration_))
+        producer->sendValues(
+            declaration_.id(),
+            {{spec_.key, g_variant_new_boolean(value)}, {"channel", g_variant_new_int32(channel)}},
+            wallClockUs(timeUs));
 }
 
 AutotrackingStateEventHandler::AutotrackingStateEventHandler()

@@ -37,7 +37,7 @@ public:
     void start();
     // Undeclares and releases the producer.
     void stop();
-    bool started() const { return started_; }
+    bool started() const { return session_.started(); }
 
     // Stores the value and, when it changed and the handler is started,
     // sends it with the channel. `timeUs` is on the monotonic clock.
@@ -47,9 +47,8 @@ public:
 
 private:
     Spec spec_;
-    std::unique_ptr<EventProducer> producer_;
     DeclaredEvent declaration_;
-    bool started_ = false;
+    EventSession session_{{&declaration_}};
     bool value_ = false;
 };
 

@@ -29,29 +29,20 @@ StreamObjectsEvent::~StreamObjectsEvent()
 
 void StreamObjectsEvent::start()
 {
-    if (started_)
-        return;
-    producer_ = std::make_unique<EventProducer>();
-    started_ = true;
-    declaration_.declare(*producer_, g_get_monotonic_time());
+    session_.start();
 }
 
 void StreamObjectsEvent::stop()
 {
-    if (!started_)
-        return;
-    if (declaration_.id() >= 0)
-        producer_->sendString(declaration_.id(), "jsonframe", "", 0);
-    declaration_.undeclare(*producer_);
-    producer_.reset();
-    started_ = false;
+    if (session_.started() && declaration_.id() >= 0)
+        session_.producer()->sendString(declaration_.id(), "jsonframe", "", 0);
+    session_.stop();
 }
 
 void StreamObjectsEvent::send(const std::string& jsonFrame, int64_t frameTimeUs)
 {
-    if (!started_ || !declaration_.ready(*producer_, g_get_monotonic_time()))
-        return;
-    producer_->sendString(declaration_.id(), "jsonframe", jsonFrame, wallClockUs(frameTimeUs));
+    if (EventProducer* producer = session_.ready(declaration_))
+        producer->sendString(declaration_.id(), "jsonframe", jsonFrame, wallClockUs(frameTimeUs));
 }
 
 } // namespace quillon

@@ -27,7 +27,7 @@ public:
 
     void start();
     void stop();
-    bool started() const { return started_; }
+    bool started() const { return session_.started(); }
 
     // Sends the text when started; `frameTimeUs` is on the monotonic clock.
     void send(const std::string& jsonFrame, int64_t frameTimeUs);
@@ -37,9 +37,8 @@ public:
 
 private:
     std::string leafName_ = "streamObjects";
-    std::unique_ptr<EventProducer> producer_;
     DeclaredEvent declaration_;
-    bool started_ = false;
+    EventSession session_{{&declaration_}};
 };
 
 } // namespace quillon

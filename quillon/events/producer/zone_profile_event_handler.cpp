@@ -61,23 +61,12 @@ ZoneProfileEventHandler::~ZoneProfileEventHandler()
 
 void ZoneProfileEventHandler::start()
 {
-    if (started_)
-        return;
-    producer_ = std::make_unique<EventProducer>();
-    started_ = true;
-    int64_t now = g_get_monotonic_time();
-    updated_.declare(*producer_, now);
-    movement_.declare(*producer_, now);
+    session_.start();
 }
 
 void ZoneProfileEventHandler::stop()
 {
-    if (!started_)
-        return;
-    updated_.undeclare(*producer_);
-    movement_.undeclare(*producer_);
-    producer_.reset();
-    started_ = false;
+    session_.stop();
 }
 
 void ZoneProfileEventHandler::setEnabled(bool enabled, int64_t nowUs)
@@ -85,15 +74,14 @@ void ZoneProfileEventHandler::setEnabled(bool enabled, int64_t nowUs)
     if (enabled == enabled_)
         return;
     enabled_ = enabled;
-    if (!started_ || !updated_.ready(*producer_, g_get_monotonic_time()))
-        return;
     // "profileId" is not among the declared keys; receivers read it anyway.
-    producer_->sendValues(updated_.id(),
-                          {{"enabled", g_variant_new_boolean(enabled)},
-                           {"profileId", g_variant_new_int32(profileId_)},
-                           {"name", g_variant_new_string(name_.c_str())},
-                           {"channel", g_variant_new_int32(1)}},
-                          wallClockUs(nowUs));
+    if (EventProducer* producer = session_.ready(updated_))
+        producer->sendValues(updated_.id(),
+                             {{"enabled", g_variant_new_boolean(enabled)},
+                              {"profileId", g_variant_new_int32(profileId_)},
+                              {"name", eventString(name_)},
+                              {"channel", g_variant_new_int32(1)}},
+                             wallClockUs(nowUs));
 }
 
 void ZoneProfileEventHandler::evaluate(int64_t nowUs)
@@ -115,13 +103,12 @@ void ZoneProfileEventHandler::evaluate(int64_t nowUs)
 
 void ZoneProfileEventHandler::sendMovement(int64_t nowUs)
 {
-    if (!started_ || !movement_.ready(*producer_, g_get_monotonic_time()))
-        return;
-    producer_->sendValues(movement_.id(),
-                          {{"movement", g_variant_new_boolean(moving_)},
-                           {"profileId", g_variant_new_int32(profileId_)},
-                           {"name", g_variant_new_string(name_.c_str())}},
-                          wallClockUs(nowUs));
+    if (EventProducer* producer = session_.ready(movement_))
+        producer->sendValues(movement_.id(),
+                             {{"movement", g_variant_new_boolean(moving_)},
+                              {"profileId", g_variant_new_int32(profileId_)},
+                              {"name", eventString(name_)}},
+                             wallClockUs(nowUs));
 }
 
 } // namespace quillon

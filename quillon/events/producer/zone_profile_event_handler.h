@@ -34,7 +34,7 @@ public:
 
     void start();
     void stop();
-    bool started() const { return started_; }
+    bool started() const { return session_.started(); }
 
     // Sends "enabled" when it changed (the last value starts false).
     void setEnabled(bool enabled, int64_t nowUs);
@@ -56,10 +56,9 @@ private:
     int32_t profileId_;
     std::string name_;
     bool debug_;
-    std::unique_ptr<EventProducer> producer_;
     DeclaredEvent updated_;
     DeclaredEvent movement_;
-    bool started_ = false;
+    EventSession session_{{&updated_, &movement_}};
     bool enabled_ = false;
     int64_t latestMovementUs_ = 0;
     bool movementSeen_ = false;

@@ -23,16 +23,22 @@ std::string printed(GVariant* value)
     return out;
 }
 
-// The (number, name) of a preset signal, or false after a warning.
-bool presetArguments(const char* signal, GVariant* parameters, uint32_t& number, const char*& name)
+// The handler and the (number, name) of a preset signal, or null after
+// logging.
+PTZ_PresetHandler* presetSignal(gpointer data, const char* signal, GVariant* parameters,
+                                uint32_t& number, const char*& name)
 {
+    if (data == nullptr) {
+        quillonLog(LOG_ERR, "on%s camera is null\n", signal);
+        return nullptr;
+    }
     if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(us)"))) {
         quillonLog(LOG_WARNING, "Warning: %s arguments %s of unknown type\n", signal,
                    printed(parameters).c_str());
-        return false;
+        return nullptr;
     }
     g_variant_get(parameters, "(u&s)", &number, &name);
-    return true;
+    return static_cast<PTZ_PresetHandler*>(data);
 }
 
 // A value, without the variant boxes around it (new reference).
@@ -209,14 +215,10 @@ void PTZ_PresetHandler::readProperties(GVariant* value)
 void PTZ_PresetHandler::onPresetAdded(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                       const gchar*, GVariant* parameters, gpointer data)
 {
-    auto* self = static_cast<PTZ_PresetHandler*>(data);
-    if (self == nullptr) {
-        quillonLog(LOG_ERR, "onPresetAdded camera is null\n");
-        return;
-    }
     uint32_t number = 0;
     const char* name = nullptr;
-    if (!presetArguments("PresetAdded", parameters, number, name))
+    auto* self = presetSignal(data, "PresetAdded", parameters, number, name);
+    if (self == nullptr)
         return;
     quillonLog(LOG_INFO, " Preset add nbr=%d, name=%s\n", static_cast<int>(number), name);
     std::lock_guard<std::mutex> guard(self->lock_);
@@ -228,14 +230,10 @@ void PTZ_PresetHandler::onPresetAdded(GDBusConnection*, const gchar*, const gcha
 void PTZ_PresetHandler::onPresetRemoved(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                         const gchar*, GVariant* parameters, gpointer data)
 {
-    auto* self = static_cast<PTZ_PresetHandler*>(data);
-    if (self == nullptr) {
-        quillonLog(LOG_ERR, "onPresetRemoved camera is null\n");
-        return;
-    }
     uint32_t number = 0;
     const char* name = nullptr;
-    if (!presetArguments("PresetRemoved", parameters, number, name))
+    auto* self = presetSignal(data, "PresetRemoved", parameters, number, name);
+    if (self == nullptr)
         return;
     quillonLog(LOG_INFO, " Preset remove nbr=%d, name=%s\n", static_cast<int>(number), name);
     std::lock_guard<std::mutex> guard(self->lock_);
@@ -245,14 +243,10 @@ void PTZ_PresetHandler::onPresetRemoved(GDBusConnection*, const gchar*, const gc
 void PTZ_PresetHandler::onPresetChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                         const gchar*, GVariant* parameters, gpointer data)
 {
-    auto* self = static_cast<PTZ_PresetHandler*>(data);
-    if (self == nullptr) {
-        quillonLog(LOG_ERR, "onPresetChanged camera is null\n");
-        return;
-    }
     uint32_t number = 0;
     const char* name = nullptr;
-    if (!presetArguments("PresetChanged", parameters, number, name))
+    auto* self = presetSignal(data, "PresetChanged", parameters, number, name);
+    if (self == nullptr)
         return;
     quillonLog(LOG_INFO, " Preset change nbr=%d, name=%s\n", static_cast<int>(number), name);
     std::lock_guard<std::mutex> guard(self->lock_);

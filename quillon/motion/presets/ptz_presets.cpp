@@ -219,6 +219,7 @@ void stop()
         c.handlers.clear();
         c.sockets.clear();
     });
+    drainContext(c.context);
     if (c.bus != nullptr)
         g_object_unref(c.bus);
     c.bus = nullptr;

@@ -179,3 +179,47 @@ TEST(Camera, RelativeMoveAddsToThePose)
     EXPECT_DOUBLE_EQ(cam.state().tilt, -10.0);
     EXPECT_DOUBLE_EQ(cam.state().zoom, 4.0);
 }
+
+TEST(Camera, PanStopsHoldContinuousAbsoluteAndRelativeMoves)
+{
+    Camera cam(instantLimits(), 0);
+    EXPECT_FALSE(cam.setPanLimits({30, 10}, 0)); // min < max please
+    EXPECT_FALSE(cam.setPanLimits({-190, 10}, 0));
+    EXPECT_FALSE(cam.setPanLimits({NAN, 10}, 0));
+    cam.setPose(60, 0, 1, 0);
+    ASSERT_TRUE(cam.setPanLimits({-170, 40}, 0));
+    EXPECT_DOUBLE_EQ(cam.state().pan, 40.0); // moved inside at once
+
+    // Continuous: stops at the stop and says so, however long it pushes.
+    cam.continuousMove(-100, 0, 0, SpeedSpace::Degrees, 0);
+    cam.advanceTo(3 * kSecond);
+    EXPECT_DOUBLE_EQ(cam.state().pan, -170.0); // not wrapped round to +190
+    EXPECT_TRUE(cam.state().status & kStatusAtLimit);
+    EXPECT_FALSE(cam.state().status & kStatusPanMoving);
+    // Back off the stop: moving again.
+    cam.continuousMove(10, 0, 0, SpeedSpace::Degrees, 3 * kSecond);
+    cam.advanceTo(4 * kSecond);
+    EXPECT_NEAR(cam.state().pan, -160.0, 1e-6);
+    EXPECT_FALSE(cam.state().status & kStatusAtLimit);
+
+    // Absolute: the short way would cross the wrap (-160 -> 170 through
+    // 180), which the stops forbid; it turns the long way and ends at 40.
+    cam.absoluteMove(170, 0, 1, 1.0, 4 * kSecond);
+    cam.advanceTo(4 * kSecond + kSecond / 10);
+    EXPECT_GT(cam.state().pan, -160.0);
+    cam.advanceTo(10 * kSecond);
+    EXPECT_DOUBLE_EQ(cam.state().pan, 40.0);
+    // Relative past the stop ends at the stop, not round the wrap.
+    cam.relativeMove(30, 0, 1, 1.0, 10 * kSecond);
+    cam.advanceTo(12 * kSecond);
+    EXPECT_DOUBLE_EQ(cam.state().pan, 40.0);
+    cam.relativeMove(-400, 0, 1, 1.0, 12 * kSecond);
+    cam.advanceTo(20 * kSecond);
+    EXPECT_DOUBLE_EQ(cam.state().pan, -170.0);
+
+    // The full circle again: wraps.
+    ASSERT_TRUE(cam.setPanLimits({}, 20 * kSecond));
+    cam.continuousMove(-20, 0, 0, SpeedSpace::Degrees, 20 * kSecond);
+    cam.advanceTo(21 * kSecond);
+    EXPECT_NEAR(cam.state().pan, 170.0, 1e-6);
+}

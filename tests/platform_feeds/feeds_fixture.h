@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "camsim_runner.h" // controlRequest
 #include "recorder.h"
 #include "support/child_process.h"
 #include "support/private_bus.h"
@@ -45,6 +46,15 @@ public:
             throw std::runtime_error("camsim did not start: " + process_->output());
     }
     void stop() { process_->stop(15); }
+
+    // Sends a control request; throws when camsim refuses it.
+    nlohmann::json control(const nlohmann::json& request) const
+    {
+        nlohmann::json r = camsimtest::controlRequest(root_ + "/run/camsim/control", request);
+        if (!r.value("ok", false))
+            throw std::runtime_error("camsim refused " + request.dump() + ": " + r.dump());
+        return r["result"];
+    }
 
     const testsupport::TempDir& dir() const { return dir_; }
     const std::string& root() const { return root_; }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include "feeds_fixture.h"
 #include "feedwire.h"
 #include "scene.pb-c.h"
+#include "support/wait.h"
 #include "vod.pb-c.h"
 
 using namespace feedstest;
@@ -331,6 +333,40 @@ struct Feeds : ::testing::Test {
     }
 };
 
+// Subscribers of all three feeds (the scene feed reconnecting), released
+// when the test ends. Needs the Feeds recorders in place.
+struct AllFeeds {
+    DetSub det;
+    int detResult = -1;
+    scenefeed_subscriber* scene = nullptr;
+    mbx_connection* conn = nullptr;
+    mbx_subscriber* mbx = nullptr;
+
+    AllFeeds()
+    {
+        detResult = det.subscribe();
+        scene = sceneSubscribe(true);
+        mbx_error* err = nullptr;
+        conn = mbx_connection_create(onMbxError, nullptr, &err);
+        if (conn == nullptr)
+            return;
+        mbx_subscriber_config* cfg = mbx_subscriber_config_create(
+            "com.zeto.analytics_scene_description.v0.beta", "1", onMbxMessage, nullptr, &err);
+        mbx = mbx_subscriber_create_async(conn, cfg, nullptr, nullptr, &err);
+        mbx_subscriber_config_destroy(&cfg);
+    }
+    ~AllFeeds()
+    {
+        if (mbx != nullptr)
+            mbx_subscriber_destroy(&mbx);
+        if (conn != nullptr)
+            mbx_connection_destroy(&conn);
+        if (scene != nullptr)
+            scenefeed_delete(scene);
+    }
+    bool complete() const { return detResult == 0 && scene != nullptr && mbx != nullptr; }
+};
+
 TEST_F(Feeds, SceneFeedDeliversLengthFramedScenes)
 {
     CamsimFeeds camsim(kWalker);
@@ -393,18 +429,9 @@ TEST_F(Feeds, AnalyticsTopicCarriesObservations)
 TEST_F(Feeds, CamsimRestartTearsDownAndFeedsComeBack)
 {
     CamsimFeeds camsim(kWalker);
-    DetSub det;
-    ASSERT_EQ(det.subscribe(), 0);
-    scenefeed_subscriber* sh = sceneSubscribe(true);
-    ASSERT_NE(sh, nullptr);
-    mbx_error* err = nullptr;
-    mbx_connection* conn = mbx_connection_create(onMbxError, nullptr, &err);
-    ASSERT_NE(conn, nullptr);
-    mbx_subscriber_config* cfg = mbx_subscriber_config_create(
-        "com.zeto.analytics_scene_description.v0.beta", "1", onMbxMessage, nullptr, &err);
-    mbx_subscriber* msub = mbx_subscriber_create_async(conn, cfg, nullptr, nullptr, &err);
-    mbx_subscriber_config_destroy(&cfg);
-    ASSERT_NE(msub, nullptr);
+    AllFeeds feeds;
+    ASSERT_TRUE(feeds.complete());
+    DetSub& det = feeds.det;
     ASSERT_TRUE(det.frames.waitCount(3));
     ASSERT_TRUE(scene.waitCount(3));
     ASSERT_TRUE(mbx.waitCount(3));
@@ -433,10 +460,193 @@ TEST_F(Feeds, CamsimRestartTearsDownAndFeedsComeBack)
     det.frames.clear();
     ASSERT_EQ(det.subscribe(), 0);
     EXPECT_TRUE(det.frames.waitCount(3));
+}
 
-    mbx_subscriber_destroy(&msub);
-    mbx_connection_destroy(&conn);
-    scenefeed_delete(sh);
+TEST_F(Feeds, FaultsStallAndDropTheFeeds)
+{
+    CamsimFeeds camsim(kWalker);
+    AllFeeds feeds;
+    ASSERT_TRUE(feeds.complete());
+    DetSub& det = feeds.det;
+    ASSERT_TRUE(det.frames.waitCount(3));
+    ASSERT_TRUE(scene.waitCount(3));
+    ASSERT_TRUE(mbx.waitCount(3));
+
+    // Stall of the detection feed alone: it stays connected and silent
+    // while the other two go on.
+    auto faults =
+        camsim.control({{"cmd", "feeds-fault"}, {"mode", "stall"}, {"feed", "detection"}});
+    EXPECT_EQ(faults,
+              (nlohmann::json{{"detection", "stall"}, {"scene", "none"}, {"analytics", "none"}}));
+    std::size_t detBefore = det.frames.size(), sceneBefore = scene.size(), mbxBefore = mbx.size();
+    ASSERT_TRUE(scene.waitCount(sceneBefore + 15));
+    ASSERT_TRUE(mbx.waitCount(mbxBefore + 15));
+    EXPECT_LE(det.frames.size(), detBefore + 1); // at most one already on its way
+    EXPECT_NE(detfeed_running(det.h), 0);
+    EXPECT_TRUE(det.teardowns.items().empty());
+    EXPECT_EQ(camsim.control({{"cmd", "feeds-status"}})["det_clients"], 1);
+    camsim.control({{"cmd", "feeds-fault"}, {"mode", "none"}});
+    EXPECT_TRUE(det.frames.waitCount(det.frames.size() + 5));
+
+    // Drop of every feed: each subscriber loses its connection, and the
+    // reconnecting ones get nowhere until the fault is cleared.
+    camsim.control({{"cmd", "feeds-fault"}, {"mode", "drop"}});
+    ASSERT_TRUE(det.teardowns.waitCount(1));
+    ASSERT_TRUE(sceneConn.waitFor([](int v) { return v == -1; }));
+    ASSERT_TRUE(mbxErrors.waitCount(1));
+    EXPECT_EQ(mbxErrors.items()[0], MBX_ERROR_CONNECTION_LOST);
+    scene.clear();
+    DetSub refused;
+    ASSERT_EQ(refused.subscribe(), 0);
+    EXPECT_TRUE(refused.teardowns.waitCount(1));
+    auto status = camsim.control({{"cmd", "feeds-status"}});
+    EXPECT_EQ(status["det_clients"], 0);
+    EXPECT_EQ(status["scene_clients"], 0);
+    EXPECT_EQ(status["faults"]["scene"], "drop");
+    EXPECT_TRUE(scene.items().empty());
+
+    camsim.control({{"cmd", "feeds-fault"}, {"mode", "none"}, {"feed", "scene"}});
+    EXPECT_TRUE(scene.waitCount(3)); // back by itself
+    camsim.control({{"cmd", "feeds-fault"}, {"mode", "none"}});
+    mbx.clear();
+    EXPECT_TRUE(mbx.waitCount(3));
+    EXPECT_EQ(detfeed_delete(&det.h), 0);
+    det.frames.clear();
+    ASSERT_EQ(det.subscribe(), 0);
+    EXPECT_TRUE(det.frames.waitCount(3));
+
+    for (const nlohmann::json& bad :
+         {nlohmann::json{{"cmd", "feeds-fault"}, {"mode", "delay"}},
+          nlohmann::json{{"cmd", "feeds-fault"}, {"mode", "stall"}, {"feed", "video"}}})
+        EXPECT_THROW(camsim.control(bad), std::runtime_error) << bad.dump();
+}
+
+// The trace of a scene: where the object lies in the picture, whether and
+// under which id the detector sees it, and what the tracking daemon reports.
+TEST(FeedsLive, TraceFollowsObjectsDetectionsAndTrackingEvents)
+{
+    // Walks right at 1.5 m/s 20 m away and passes behind a pillar from
+    // about t = 3 s, hidden for about half a second.
+    CamsimFeeds camsim(R"({"camera": {"height": 4, "pan": 0, "tilt": -5, "zoom": 1},
+        "detector": {"fps": 15, "latency_ms": 50},
+        "occluders": [{"name": "pillar", "x": -0.9, "y": 15, "width": 0.75, "height": 3.5}],
+        "objects": [{"name": "p", "path": [{"t": 0, "x": -6, "y": 20}, {"t": 8, "x": 6, "y": 20}]}]})");
+    std::string path = camsim.dir().path() + "/trace.csv";
+    camsim.control({{"cmd", "trace-start"}, {"path", path}});
+    DetSub det;
+    ASSERT_EQ(det.subscribe(), 0);
+    ASSERT_TRUE(det.frames.waitCount(20));
+    const std::string quillon = "tnszeto:Plinth/tnszeto:Quillon/";
+    auto send = [&](const std::string& leaf, const nlohmann::json& data) {
+        camsim.control({{"cmd", "send-event"}, {"topic", quillon + leaf}, {"data", data}});
+    };
+    int id = static_cast<int>(det.frames.items().back().dets.at(0).id);
+    send("tnszeto:AutotrackingState", {{"stateInfo", true}, {"channel", 1}});
+    send("tnszeto:streamObjects", {{"jsonframe", nlohmann::json{{"trackedId", id}}.dump()}});
+    // Other channels and other daemons' events change nothing.
+    send("tnszeto:AutotrackingState", {{"stateInfo", false}, {"channel", 2}});
+    camsim.control({{"cmd", "send-event"},
+                    {"topic", "tnszeto:Plinth/tnszeto:Other/tnszeto:AutotrackingState"},
+                    {"data", {{"stateInfo", false}}}});
+    ASSERT_TRUE(det.frames.waitFor([](const VodFrame& f) { return f.ts > 0 && f.dets.empty(); },
+                                   std::chrono::seconds(20)));
+    ASSERT_TRUE(det.frames.waitFor(
+        [&](const VodFrame& f) { return !f.dets.empty() && f.dets[0].left > 0.3f; },
+        std::chrono::seconds(20)));
+    send("tnszeto:streamObjects", {{"jsonframe", ""}});
+    send("tnszeto:AutotrackingState", {{"stateInfo", false}, {"channel", 1}});
+    // A few ticks later the trace has rows written after the events.
+    long long sentAt = camsim.control({{"cmd", "pose"}})["time_us"];
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return camsim.control({{"cmd", "pose"}})["time_us"] > sentAt + 50000;
+    }));
+    auto stopped = camsim.control({{"cmd", "trace-stop"}});
+    ASSERT_GT(stopped["rows"].get<int>(), 100);
+
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    std::map<std::string, std::size_t> col;
+    {
+        std::stringstream h(line);
+        std::string name;
+        for (std::size_t i = 0; std::getline(h, name, ','); i++)
+            col[name] = i;
+    }
+    for (const char* name :
+         {"p_u", "p_v", "p_detected", "p_id", "scene_t", "tracking", "tracked_id"})
+        ASSERT_TRUE(col.count(name)) << name;
+    std::vector<std::vector<std::string>> rows;
+    while (std::getline(in, line)) {
+        std::vector<std::string> cells;
+        std::stringstream r(line);
+        std::string cell;
+        while (std::getline(r, cell, ','))
+            cells.push_back(cell);
+        cells.resize(col.size());
+        rows.push_back(cells);
+    }
+    auto num = [&](const std::vector<std::string>& r, const char* name) {
+        return std::stod(r[col[name]]);
+    };
+    double lastU = -2, hiddenFrom = -1, hiddenTo = -1, lastT = -1;
+    int trackingRows = 0, followedRows = 0, ids = 0;
+    for (const auto& r : rows) {
+        double t = num(r, "scene_t");
+        EXPECT_GE(t, lastT);
+        lastT = t;
+        double u = num(r, "p_u");
+        EXPECT_GE(u, lastU - 0.02); // walking right, the camera still
+        lastU = u;
+        // Straight ahead at t = 4 (u = 0); the trace's object is the
+        // scenario's, not the latency-delayed picture.
+        if (std::fabs(t - 4.0) < 0.02) {
+            EXPECT_NEAR(u, 0.0, 0.02);
+        }
+        EXPECT_LT(std::fabs(num(r, "p_v")), 0.5);
+        bool detected = r[col["p_detected"]] == "1";
+        if (!detected && t > 2.0 && hiddenFrom < 0)
+            hiddenFrom = t;
+        if (detected && hiddenFrom > 0 && hiddenTo < 0)
+            hiddenTo = t;
+        if (detected) {
+            EXPECT_EQ(num(r, "p_id"), id);
+            ids++;
+        }
+        // The two events arrive apart: either may be the latest.
+        trackingRows += r[col["tracking"]] == "1";
+        followedRows += num(r, "tracked_id") == id;
+        EXPECT_TRUE(num(r, "tracked_id") == id || num(r, "tracked_id") == -1);
+    }
+    EXPECT_GT(ids, 100);
+    EXPECT_GT(trackingRows, 50);
+    EXPECT_GT(followedRows, 50);
+    EXPECT_EQ(rows.front()[col["tracking"]], "0");
+    EXPECT_EQ(rows.back()[col["tracking"]], "0");
+    EXPECT_EQ(num(rows.back(), "tracked_id"), -1);
+    // Hidden behind the pillar for about half a second, same id after.
+    EXPECT_NEAR(hiddenFrom, 3.0, 0.3);
+    EXPECT_NEAR(hiddenTo - hiddenFrom, 0.55, 0.2);
+}
+
+TEST(FeedsLive, ScenarioPanStopsHoldTheCamera)
+{
+    CamsimFeeds camsim(R"({"camera": {"pan": 0, "tilt": -5, "pan_min": -20, "pan_max": 30}})");
+    camsim.control({{"cmd", "move"}, {"pan", 90}, {"space", "degrees"}});
+    nlohmann::json pose;
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        pose = camsim.control({{"cmd", "pose"}});
+        return pose["pan"].get<double>() >= 30.0 - 1e-9;
+    }));
+    EXPECT_DOUBLE_EQ(pose["pan"].get<double>(), 30.0);
+    EXPECT_TRUE(pose["status"].get<int>() & 0x08);
+    // The control command lifts them: the head turns on.
+    camsim.control({{"cmd", "pan-limits"}});
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        return camsim.control({{"cmd", "pose"}})["pan"].get<double>() > 35.0;
+    }));
+    EXPECT_THROW(camsim.control({{"cmd", "pan-limits"}, {"min", 10}, {"max", 5}}),
+                 std::runtime_error);
 }
 
 TEST_F(Feeds, SubscribingWithoutCamsim)

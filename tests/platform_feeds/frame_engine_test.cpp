@@ -1,6 +1,8 @@
 // The simulated detector and scene tracker: what the camera sees of a
 // scripted scene, frame by frame.
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -177,6 +179,119 @@ TEST(FrameEngine, NoiseAndMissesAreRepeatableForASeed)
     EXPECT_GT(misses, 10);
     EXPECT_LT(misses, 50);
     EXPECT_GT(confusions, 5);
+}
+
+// Hidden stretches of object `index` over a scenario played at 15 fps by a
+// wide camera that keeps the object in the middle of the picture.
+struct Hidden {
+    double from;
+    double to;
+    bool sameIdAfter;
+};
+std::vector<Hidden> hiddenStretches(const std::string& file, std::size_t index, double until)
+{
+    FrameEngine e(loadScenario(std::string(SCENARIO_DIR) + "/" + file));
+    std::vector<Hidden> out;
+    bool hidden = false;
+    int idBefore = -1;
+    for (int k = 0; k * (1.0 / 15) < until; k++) {
+        double t = k / 15.0;
+        std::vector<bool> present;
+        ObjectView where = e.look(t, kWide, &present)[index];
+        Frame f = e.render(t, ViewPose{where.pan, where.tilt, 60.0, 34.0});
+        if (!f.present[index])
+            continue;
+        if (f.occluded[index] && !hidden) {
+            out.push_back({t, t, false});
+            idBefore = e.trackId(index);
+        }
+        if (!f.occluded[index] && hidden) {
+            out.back().to = t;
+            out.back().sameIdAfter = e.trackId(index) == idBefore;
+        }
+        hidden = f.occluded[index];
+        EXPECT_EQ(e.detected(index), !hidden) << "t=" << t; // no misses in these scenes
+    }
+    return out;
+}
+
+TEST(FrameEngine, OccludersHideAShortAndALongStretch)
+{
+    // The walker of person-occluded passes behind a pillar (track kept) and
+    // a van (track lost for longer than the track time-out: a new id).
+    auto hidden = hiddenStretches("person-occluded.json", 0, 24.0);
+    ASSERT_EQ(hidden.size(), 2u);
+    EXPECT_NEAR(hidden[0].to - hidden[0].from, 0.6, 0.15);
+    EXPECT_TRUE(hidden[0].sameIdAfter);
+    EXPECT_NEAR(hidden[1].to - hidden[1].from, 3.0, 0.2);
+    EXPECT_FALSE(hidden[1].sameIdAfter);
+    // The report phases of the scenario describe the same stretches.
+    EXPECT_NEAR(hidden[0].from, 8.4, 0.2);
+    EXPECT_NEAR(hidden[1].from, 14.0, 0.2);
+}
+
+TEST(FrameEngine, NearerPersonHidesTheFartherOnlyWithObjectOcclusion)
+{
+    auto hidden = hiddenStretches("crossing-occluded.json", 0, 16.0);
+    ASSERT_EQ(hidden.size(), 1u);
+    EXPECT_GT(hidden[0].to - hidden[0].from, 0.2);
+    EXPECT_LT(hidden[0].to - hidden[0].from, 1.0); // shorter than the track time-out
+    EXPECT_TRUE(hidden[0].sameIdAfter);
+    EXPECT_NEAR(hidden[0].from, 7.7, 0.3);
+    // The nearer one is never hidden.
+    EXPECT_TRUE(hiddenStretches("crossing-occluded.json", 1, 16.0).empty());
+}
+
+TEST(FrameEngine, OccluderBehindTheObjectOrOutOfTheWayHidesNothing)
+{
+    for (const char* occluder : {R"({"x": 0, "y": 30, "width": 5, "height": 5})",
+                                 R"({"x": 8, "y": 10, "width": 2, "height": 3})"}) {
+        FrameEngine e(parseScenario(R"({"camera": {"height": 4}, "occluders": [)" +
+                                    std::string(occluder) +
+                                    R"(], "objects": [{"path": [{"x": 0, "y": 20}]}]})"));
+        Frame f = e.render(0.0, kWide);
+        EXPECT_EQ(f.detections.size(), 1u) << occluder;
+    }
+}
+
+TEST(FrameEngine, ScoreWindowLowersTheScoreAndKeepsTheTrack)
+{
+    FrameEngine e(oneObject(R"({"path": [{"x": 0, "y": 15}],
+                               "score_windows": [{"from": 2, "to": 3, "score": 15}]})",
+                            R"({"score": {"mean": 80}})"));
+    std::uint32_t id = 0;
+    for (int k = 0; k < 40; k++) {
+        double t = k * 0.1;
+        Frame f = e.render(t, kWide);
+        ASSERT_EQ(f.detections.size(), 1u);
+        bool inWindow = k >= 20 && k < 30;
+        EXPECT_EQ(f.detections[0].score, inWindow ? 15u : 80u) << "t=" << t;
+        if (k == 0)
+            id = f.detections[0].id;
+        EXPECT_EQ(f.detections[0].id, id);
+        EXPECT_TRUE(f.vodEvents.empty());
+    }
+}
+
+TEST(FrameEngine, CentreIsGivenInDeviceCoordinatesInAndOutOfThePicture)
+{
+    FrameEngine e(oneObject(R"({"path": [{"x": 0, "y": 20}]})"));
+    // Straight ahead: u = 0; 15 degrees to the right of the aim at 60 degrees
+    // across: u = tan(15) / tan(30).
+    ObjectView ahead =
+        e.look(0.0, ViewPose{0.0, std::atan2(0.875 - 4, 20) * 180 / M_PI, 60, 34})[0];
+    ASSERT_TRUE(ahead.projected);
+    EXPECT_NEAR(ahead.u, 0.0, 1e-3);
+    EXPECT_NEAR(ahead.v, 0.0, 1e-3);
+    ObjectView right = e.look(0.0, ViewPose{-15.0, ahead.tilt, 60, 34})[0];
+    EXPECT_NEAR(right.u, std::tan(15 * M_PI / 180) / std::tan(30 * M_PI / 180), 0.02);
+    // Left of the picture, still placed (u < -1), not in the picture.
+    ObjectView outside = e.look(0.0, ViewPose{50.0, ahead.tilt, 60, 34})[0];
+    EXPECT_TRUE(outside.projected);
+    EXPECT_FALSE(outside.inPicture);
+    EXPECT_LT(outside.u, -1.0);
+    // Behind the camera: not placed.
+    EXPECT_FALSE(e.look(0.0, ViewPose{180.0, 0.0, 60, 34})[0].projected);
 }
 
 } // namespace

@@ -62,6 +62,50 @@ TEST(Scenario, RefusalsNameTheKey)
     EXPECT_NE(errorOf(R"({"objects": [{"path": [{"x": 0, "y": 1}], "enter": 5, "exit": 2}]})")
                   .find("exit"),
               std::string::npos);
+    // Occlusion, score windows and pan stops.
+    const std::pair<const char*, const char*> refused[] = {
+        {R"({"occluders": [{"y": 3}]})", "occluders[0].x"},
+        {R"({"occluders": [{"x": 1, "y": 3, "width": 0}]})", "occluders[0].width"},
+        {R"({"occluders": {}})", "scenario.occluders"},
+        {R"({"detector": {"occluded_share": 0}})", "detector.occluded_share"},
+        {R"({"detector": {"object_occlusion": 1}})", "detector.object_occlusion"},
+        {R"({"objects": [{"path": [{"x": 0, "y": 1}], "score_windows": [{"from": 3, "to": 2}]}]})",
+         "objects[0].score_windows[0].to"},
+        {R"({"objects": [{"path": [{"x": 0, "y": 1}], "score_windows": [{"to": 2}]}]})",
+         "objects[0].score_windows[0].from"},
+        {R"({"objects": [{"path": [{"x": 0, "y": 1}],
+              "score_windows": [{"from": 1, "to": 2, "score": 0}]}]})",
+         "objects[0].score_windows[0].score"},
+        {R"({"camera": {"pan_min": 10, "pan_max": -10}})", "camera.pan_max"},
+        {R"({"camera": {"pan": 50, "pan_max": 40}})", "camera.pan"},
+        {R"({"camera": {"pan_min": -200}})", "camera.pan_min"},
+    };
+    for (const auto& [text, key] : refused)
+        EXPECT_NE(errorOf(text).find(key), std::string::npos) << text << " -> " << errorOf(text);
+}
+
+TEST(Scenario, OccludersScoreWindowsPanStopsAndAnIgnoredReport)
+{
+    Scenario s = parseScenario(R"({"camera": {"pan_min": -45, "pan_max": 60},
+        "detector": {"object_occlusion": true, "occluded_share": 0.5},
+        "occluders": [{"name": "van", "x": 2, "y": 9, "width": 3, "height": 2.5}, {"x": 0, "y": 4}],
+        "objects": [{"path": [{"x": 0, "y": 1}], "score_windows": [{"from": 1, "to": 4}]}],
+        "report": {"target": "object1", "phases": "anything: camsim does not read it"}})");
+    EXPECT_DOUBLE_EQ(s.camera.panMin, -45);
+    EXPECT_DOUBLE_EQ(s.camera.panMax, 60);
+    EXPECT_TRUE(s.detector.objectOcclusion);
+    EXPECT_DOUBLE_EQ(s.detector.occludedShare, 0.5);
+    ASSERT_EQ(s.occluders.size(), 2u);
+    EXPECT_EQ(s.occluders[0].name, "van");
+    EXPECT_DOUBLE_EQ(s.occluders[0].width, 3);
+    EXPECT_EQ(s.occluders[1].name, "occluder2");
+    EXPECT_DOUBLE_EQ(s.occluders[1].height, 2.0);
+    ASSERT_EQ(s.objects[0].scoreWindows.size(), 1u);
+    EXPECT_DOUBLE_EQ(s.objects[0].scoreWindows[0].score, 20); // the default low score
+    Scenario plain = parseScenario("{}");
+    EXPECT_FALSE(plain.detector.objectOcclusion);
+    EXPECT_DOUBLE_EQ(plain.camera.panMin, -180);
+    EXPECT_DOUBLE_EQ(plain.camera.panMax, 180);
 }
 
 TEST(Scenario, MotionWithEntryExitAndPause)

@@ -119,7 +119,8 @@ void Camera::step(double dt)
         }
         wantZoom = commanded_.zoom / 100.0;
     } else if (mode_ == Mode::Absolute) {
-        ep = wrapPan(targetPan_ - state_.pan);
+        // With pan stops the head cannot cross the wrap: the direct way.
+        ep = panLimits_.limited() ? targetPan_ - state_.pan : wrapPan(targetPan_ - state_.pan);
         et = targetTilt_ - state_.tilt;
         ez = std::log2(targetZoom_) - logZoom;
         wantPan = approach(ep, L.panMaxSpeed * targetSpeed_, L.panAccel);
@@ -164,7 +165,13 @@ void Camera::step(double dt)
     }
 
     std::uint32_t status = 0;
-    state_.pan = wrapPan(state_.pan + state_.panSpeed * dt);
+    double pan = state_.pan + state_.panSpeed * dt;
+    if (panLimits_.limited() && (pan > panLimits_.max || pan < panLimits_.min)) {
+        pan = std::clamp(pan, panLimits_.min, panLimits_.max);
+        state_.panSpeed = 0.0;
+        status |= kStatusAtLimit;
+    }
+    state_.pan = panLimits_.limited() ? pan : wrapPan(pan);
     double tilt = state_.tilt + state_.tiltSpeed * dt;
     if (tilt > L.tiltMax || tilt < L.tiltMin) {
         tilt = std::clamp(tilt, L.tiltMin, L.tiltMax);
@@ -212,7 +219,7 @@ bool Camera::absoluteMove(double pan, double tilt, double zoom, double speed, lo
     if (!finite({pan, tilt, zoom, speed}))
         return false;
     advanceTo(nowUs);
-    targetPan_ = wrapPan(pan);
+    targetPan_ = panTarget(pan);
     targetTilt_ = std::clamp(tilt, limits_.tiltMin, limits_.tiltMax);
     targetZoom_ = std::clamp(zoom, limits_.zoomMin, limits_.zoomMax);
     targetSpeed_ = speed > 0.0 ? std::min(speed, 1.0) : 1.0;
@@ -230,8 +237,10 @@ bool Camera::relativeMove(double dpan, double dtilt, double zoomFactor, double s
     if (!finite({dpan, dtilt, zoomFactor, speed}) || zoomFactor <= 0.0)
         return false;
     advanceTo(nowUs);
-    return absoluteMove(state_.pan + dpan, state_.tilt + dtilt, state_.zoom * zoomFactor, speed,
-                        nowUs);
+    double pan = state_.pan + dpan;
+    if (panLimits_.limited()) // against the stop, not round the wrap
+        pan = std::clamp(pan, panLimits_.min, panLimits_.max);
+    return absoluteMove(pan, state_.tilt + dtilt, state_.zoom * zoomFactor, speed, nowUs);
 }
 
 bool Camera::gotoPreset(std::uint32_t preset, double pan, double tilt, double zoom, double speed,
@@ -259,7 +268,7 @@ bool Camera::setPose(double pan, double tilt, double zoom, long long nowUs)
     if (!finite({pan, tilt, zoom}))
         return false;
     advanceTo(nowUs);
-    state_.pan = wrapPan(pan);
+    state_.pan = panTarget(pan);
     state_.tilt = std::clamp(tilt, limits_.tiltMin, limits_.tiltMax);
     state_.zoom = std::clamp(zoom, limits_.zoomMin, limits_.zoomMax);
     state_.hfov = hfovAt(state_.zoom);
@@ -271,6 +280,32 @@ bool Camera::setPose(double pan, double tilt, double zoom, long long nowUs)
     targetPreset_ = 0;
     setPresetStatus({});
     notify(Change::Commanded);
+    return true;
+}
+
+double Camera::panTarget(double pan) const
+{
+    if (!panLimits_.limited())
+        return wrapPan(pan);
+    if (pan >= panLimits_.min && pan <= panLimits_.max)
+        return pan;
+    return std::clamp(wrapPan(pan), panLimits_.min, panLimits_.max);
+}
+
+bool Camera::setPanLimits(const PanLimits& limits, long long nowUs)
+{
+    if (!finite({limits.min, limits.max}) || limits.min >= limits.max || limits.min < -180.0 ||
+        limits.max > 180.0)
+        return false;
+    advanceTo(nowUs);
+    panLimits_ = limits;
+    if (targetPan_ != panTarget(targetPan_))
+        targetPan_ = panTarget(targetPan_);
+    if (state_.pan != panTarget(state_.pan)) {
+        state_.pan = panTarget(state_.pan);
+        state_.panSpeed = 0.0;
+        notify(Change::Commanded);
+    }
     return true;
 }
 

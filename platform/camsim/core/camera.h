@@ -30,6 +30,15 @@ struct CameraLimits {
     double fovPerSecondAt100 = 3.0;
 };
 
+// Mechanical pan stops. Without them pan turns endlessly and wraps in
+// [-180, 180); with them it stays in [min, max] (min < max, both inside
+// [-180, 180]) and never crosses the wrap.
+struct PanLimits {
+    double min = -180.0;
+    double max = 180.0;
+    bool limited() const { return min > -180.0 || max < 180.0; }
+};
+
 // How continuous-move speeds are read.
 //  Proportional (default): pan/tilt 100 = CameraLimits::fovPerSecondAt100
 //    fields of view per second at the current zoom (horizontal for pan,
@@ -47,7 +56,7 @@ const char* speedSpaceName(SpeedSpace space);
 constexpr std::uint32_t kStatusPanMoving = 0x01;
 constexpr std::uint32_t kStatusTiltMoving = 0x02;
 constexpr std::uint32_t kStatusPositioning = 0x04; // absolute, relative or preset move under way
-constexpr std::uint32_t kStatusAtLimit = 0x08;     // tilt or zoom stopped at a limit
+constexpr std::uint32_t kStatusAtLimit = 0x08;     // pan, tilt or zoom stopped at a limit
 constexpr std::uint32_t kStatusZoomMoving = 0x10;
 constexpr std::uint32_t kStatusMovingMask = 0x13;
 
@@ -115,6 +124,11 @@ public:
     // Places the camera at a pose at once (start-up, scenarios).
     bool setPose(double pan, double tilt, double zoom, long long nowUs);
 
+    // Pan stops; false (nothing changed) unless min < max inside [-180, 180].
+    // The camera is moved inside them at once.
+    bool setPanLimits(const PanLimits& limits, long long nowUs);
+    const PanLimits& panLimits() const { return panLimits_; }
+
     const CommandedSpeeds& commanded() const { return commanded_; }
     PresetStatus presetStatus() const { return presetStatus_; }
     bool positioning() const { return mode_ == Mode::Absolute; }
@@ -130,7 +144,9 @@ private:
     void setPresetStatus(PresetStatus status);
     void notify(Change change);
     static double wrapPan(double pan);
+    double panTarget(double pan) const;
 
+    PanLimits panLimits_;
     CameraLimits limits_;
     CameraState state_;
     Mode mode_ = Mode::Idle;

@@ -262,6 +262,22 @@ void EventHub::logSent(gint64 ts, int declaration, const Topic& topic, GVariant*
     sent_.push_back(Sent{ts, declaration, topic.text(), dataJson(data), deliveries});
     while (sent_.size() > kSentKept)
         sent_.pop_front();
+    // Copy: a listener may add or remove listeners.
+    auto listeners = sentListeners_;
+    for (auto& [id, l] : listeners)
+        l(sent_.back().topic, sent_.back().data);
+}
+
+int EventHub::addSentListener(SentListener listener)
+{
+    int id = nextSentListener_++;
+    sentListeners_.emplace(id, std::move(listener));
+    return id;
+}
+
+void EventHub::removeSentListener(int id)
+{
+    sentListeners_.erase(id);
 }
 
 int EventHub::subscribe(GVariant* filter, const std::string& subscriber)

@@ -39,6 +39,12 @@ public:
     // or more for clients that must cope with id 0.
     void setFirstDeclarationId(int id) { nextDeclaration_ = id; }
 
+    // Told of every event sent (declared or not), after its delivery:
+    // topic as "ns:Name/ns:Name/..." and the data as events-sent shows it.
+    using SentListener = std::function<void(const std::string& topic, const nlohmann::json& data)>;
+    int addSentListener(SentListener listener);
+    void removeSentListener(int id);
+
     // `declaration` is "(b@a{ss}@a{sv}@a{ss}@a{ss}@a{ss}@a{sv}s)"; returns the
     // new id (>= 0) or -1 when it names no topic level.
     int declare(GVariant* declaration, const std::string& owner);
@@ -95,6 +101,8 @@ private:
     int nextDeclaration_ = 1;
     int nextSubscription_ = 1;
     Sink sink_;
+    std::map<int, SentListener> sentListeners_;
+    int nextSentListener_ = 1;
 };
 
 } // namespace camsim

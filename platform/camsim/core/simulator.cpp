@@ -308,6 +308,16 @@ void Simulator::addCoreCommands()
             throw ControlError("bad pose");
         return stateJson(camera_.state());
     });
+    c.add("pan-limits",
+          "pan stops: min, max (degrees, min < max inside [-180, 180]); none given: turn freely",
+          [this](const json& r) {
+              PanLimits limits;
+              limits.min = ControlSurface::number(r, "min", -180.0);
+              limits.max = ControlSurface::number(r, "max", 180.0);
+              if (!camera_.setPanLimits(limits, monotonicUs()))
+                  throw ControlError("min < max inside [-180, 180] please");
+              return json{{"min", limits.min}, {"max", limits.max}};
+          });
     c.add("stop", "stop moving", [this](const json&) {
         camera_.stop(monotonicUs());
         return json(nullptr);

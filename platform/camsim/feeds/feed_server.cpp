@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -126,6 +127,10 @@ void FeedServer::accept(Listener& l)
         int fd = ::accept4(l.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0)
             return;
+        if (faults_[static_cast<int>(l.kind)] == FaultMode::Drop) {
+            ::close(fd); // the feed is down: hang up at once
+            continue;
+        }
         auto c = std::make_unique<Client>();
         c->server = this;
         c->kind = l.kind;
@@ -325,6 +330,28 @@ void FeedServer::reap()
     }
 }
 
+void FeedServer::setFault(unsigned feeds, FaultMode mode)
+{
+    const Kind kinds[] = {Kind::Det, Kind::Scene, Kind::Mbx};
+    for (int k = 0; k < 3; k++) {
+        if ((feeds & (1u << k)) == 0)
+            continue;
+        faults_[k] = mode;
+        if (mode != FaultMode::Drop)
+            continue;
+        for (auto& c : clients_)
+            if (c->kind == kinds[k])
+                drop(*c);
+    }
+    reap();
+}
+
+FeedServer::FaultMode FeedServer::fault(FeedBit feed) const
+{
+    int k = feed == kDetectionFeed ? 0 : feed == kSceneFeed ? 1 : 2;
+    return faults_[k];
+}
+
 void FeedServer::publish(const Frame& frame)
 {
     frames_++;
@@ -332,7 +359,7 @@ void FeedServer::publish(const Frame& frame)
     std::map<unsigned, Bytes> scenes; // by subscription options
     for (auto& cp : clients_) {
         Client& c = *cp;
-        if (!c.subscribed || c.dead)
+        if (!c.subscribed || c.dead || faults_[static_cast<int>(c.kind)] != FaultMode::None)
             continue;
         if (c.kind == Kind::Det) {
             if (vod.empty())
@@ -346,9 +373,10 @@ void FeedServer::publish(const Frame& frame)
             send(c, FEEDWIRE_SCENE_FRAME, it->second.data(), it->second.size());
         }
     }
-    bool anyMbx = false;
-    for (auto& cp : clients_)
-        anyMbx = anyMbx || (cp->kind == Kind::Mbx && !cp->subs.empty());
+    bool anyMbx = faults_[static_cast<int>(Kind::Mbx)] == FaultMode::None &&
+                  std::any_of(clients_.begin(), clients_.end(), [](const auto& cp) {
+                      return cp->kind == Kind::Mbx && !cp->subs.empty();
+                  });
     if (anyMbx) {
         std::string payload = encodeAnalytics(frame);
         for (int ch = 1; ch <= channels_; ch++)

@@ -54,6 +54,16 @@ public:
     void publishMessage(const std::string& topic, const std::string& source,
                         std::int64_t timestampNs, const std::string& payload);
 
+    // Faults of whole feeds, for tests of the subscribers: Stall keeps the
+    // connections but sends no more frames or broker messages (requests are
+    // still answered); Drop closes every connection of the feed and each new
+    // one at once; None serves normally again.
+    enum class FaultMode { None, Stall, Drop };
+    enum FeedBit : unsigned { kDetectionFeed = 1, kSceneFeed = 2, kAnalyticsFeed = 4 };
+    // Applies `mode` to the feeds whose bits are set in `feeds`.
+    void setFault(unsigned feeds, FaultMode mode);
+    FaultMode fault(FeedBit feed) const;
+
     Stats stats() const;
 
 private:
@@ -72,6 +82,7 @@ private:
 
     GMainContext* context_;
     int channels_;
+    FaultMode faults_[3] = {FaultMode::None, FaultMode::None, FaultMode::None}; // by Kind
     std::list<std::unique_ptr<Listener>> listeners_;
     std::list<std::unique_ptr<Client>> clients_;
     std::uint64_t frames_ = 0;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "camsim/core/module.h"
@@ -21,6 +22,7 @@
 #include "feedwire.h"
 #include "frame_engine.h"
 #include "scenario.h"
+#include "tracking_observer.h"
 
 namespace camsim::feeds
 {
@@ -90,14 +92,19 @@ public:
         empty.name = "empty";
         load(scenarioPath_.empty() ? std::move(empty) : loadScenario(scenarioPath_));
         addCommands(ctx.control);
+        observer_ = std::make_unique<TrackingObserver>(ctx.events);
+        addSceneColumns();
     }
 
     void stop() override
     {
         disarm();
-        if (traceColumns_ != 0)
-            ctx_->trace.removeColumns(traceColumns_);
-        traceColumns_ = 0;
+        for (int* columns : {&traceColumns_, &sceneColumns_}) {
+            if (*columns != 0)
+                ctx_->trace.removeColumns(*columns);
+            *columns = 0;
+        }
+        observer_.reset();
         server_.reset();
     }
 
@@ -109,6 +116,7 @@ private:
         disarm();
         Context& ctx = *ctx_;
         const CameraSpec& cam = scenario.camera;
+        ctx.camera.setPanLimits({cam.panMin, cam.panMax}, ctx.now());
         ctx.camera.setPose(cam.pan, cam.tilt, cam.zoom, ctx.now());
         for (const PresetSpec& p : scenario.presets)
             ctx.presets.set({p.number, p.name, p.pan, p.tilt, p.zoom});
@@ -222,6 +230,10 @@ private:
             names.push_back(o.name + "_pan");
             names.push_back(o.name + "_tilt");
             names.push_back(o.name + "_in_picture");
+            names.push_back(o.name + "_u");
+            names.push_back(o.name + "_v");
+            names.push_back(o.name + "_detected");
+            names.push_back(o.name + "_id");
         }
         if (names.empty())
             return;
@@ -234,11 +246,49 @@ private:
                 values.push_back(fmt::format("{:.4f}", views[i].pan));
                 values.push_back(fmt::format("{:.4f}", views[i].tilt));
                 values.push_back(present[i] && views[i].inPicture ? "1" : "0");
+                // Blank where the object is not in the scene or behind the camera.
+                bool placed = present[i] && views[i].projected;
+                values.push_back(placed ? fmt::format("{:.4f}", views[i].u) : "");
+                values.push_back(placed ? fmt::format("{:.4f}", views[i].v) : "");
+                values.push_back(engine_->detected(i) ? "1" : "0");
+                values.push_back(std::to_string(engine_->trackId(i)));
             }
         });
     }
 
+    // Scenario time and what the tracking daemon reports, for every scenario.
+    void addSceneColumns()
+    {
+        sceneColumns_ = ctx_->trace.addColumns(
+            {"scene_t", "tracking", "tracked_id"}, [this](std::vector<std::string>& values) {
+                values.push_back(fmt::format(
+                    "{:.3f}", sceneTime(static_cast<std::int64_t>(ctx_->now()) * 1000)));
+                values.push_back(observer_->tracking() ? "1" : "0");
+                values.push_back(std::to_string(observer_->trackedId()));
+            });
+    }
+
     // CONTROL
+
+    // Names of the feeds and fault modes on the control surface.
+    static constexpr std::pair<const char*, FeedServer::FeedBit> kFeedNames[] = {
+        {"detection", FeedServer::kDetectionFeed},
+        {"scene", FeedServer::kSceneFeed},
+        {"analytics", FeedServer::kAnalyticsFeed}};
+    static constexpr std::pair<const char*, FeedServer::FaultMode> kFaultNames[] = {
+        {"none", FeedServer::FaultMode::None},
+        {"stall", FeedServer::FaultMode::Stall},
+        {"drop", FeedServer::FaultMode::Drop}};
+
+    json faultsJson() const
+    {
+        json out = json::object();
+        for (const auto& [feed, bit] : kFeedNames)
+            for (const auto& [mode, value] : kFaultNames)
+                if (server_->fault(bit) == value)
+                    out[feed] = mode;
+        return out;
+    }
 
     void addCommands(ControlSurface& c)
     {
@@ -262,7 +312,27 @@ private:
                       {"delay_samples", lateness_.count()},
                       {"delay_p50_us", lateness_.percentile(0.5)},
                       {"delay_p95_us", lateness_.percentile(0.95)},
-                      {"delay_max_us", lateness_.percentile(1.0)}};
+                      {"delay_max_us", lateness_.percentile(1.0)},
+                      {"faults", faultsJson()}};
+              });
+        c.add("feeds-fault",
+              "fault of the feeds: mode (stall|drop|none), feed (detection|scene|analytics; "
+              "default all)",
+              [this](const json& r) {
+                  std::string mode = ControlSurface::text(r, "mode");
+                  std::string feed = ControlSurface::text(r, "feed", "all");
+                  auto m = std::find_if(std::begin(kFaultNames), std::end(kFaultNames),
+                                        [&](const auto& e) { return mode == e.first; });
+                  if (m == std::end(kFaultNames))
+                      throw ControlError("mode must be stall, drop or none");
+                  unsigned bits = 0;
+                  for (const auto& [name, bit] : kFeedNames)
+                      if (feed == "all" || feed == name)
+                          bits |= bit;
+                  if (bits == 0)
+                      throw ControlError("feed must be detection, scene or analytics");
+                  server_->setFault(bits, m->second);
+                  return faultsJson();
               });
         c.add("scenario-load", "load a scenario file and start it: path", [this](const json& r) {
             std::string path = ControlSurface::text(r, "path");
@@ -311,6 +381,8 @@ private:
     std::uint64_t skipped_ = 0;
     LatenessLog lateness_;
     int traceColumns_ = 0;
+    int sceneColumns_ = 0;
+    std::unique_ptr<TrackingObserver> observer_;
 };
 
 } // namespace

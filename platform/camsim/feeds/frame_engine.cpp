@@ -29,6 +29,26 @@ Box unite(const Box& a, const Box& b)
             std::min(a.bottom, b.bottom)};
 }
 
+// Share of `box` covered by the union of `covers`, sampled on a grid (the
+// union of overlapping rectangles has no cheap exact area).
+double coveredShare(const Box& box, const std::vector<Box>& covers)
+{
+    constexpr int kGrid = 10;
+    if (covers.empty() || box.area() <= 0.0f)
+        return 0.0;
+    int hit = 0;
+    for (int i = 0; i < kGrid; i++) {
+        float u = box.left + box.width() * (static_cast<float>(i) + 0.5f) / kGrid;
+        for (int j = 0; j < kGrid; j++) {
+            float v = box.bottom + box.height() * (static_cast<float>(j) + 0.5f) / kGrid;
+            hit += std::any_of(covers.begin(), covers.end(), [u, v](const Box& c) {
+                return u >= c.left && u <= c.right && v >= c.bottom && v <= c.top;
+            });
+        }
+    }
+    return static_cast<double>(hit) / (kGrid * kGrid);
+}
+
 } // namespace
 
 FrameEngine::FrameEngine(Scenario scenario)
@@ -108,6 +128,9 @@ Detection FrameEngine::detect(std::size_t i, const ObjectView& view, double t)
     double h = view.box.height();
     if (h < d.smallSize && d.smallSize > 0.0)
         score *= 0.5 + 0.5 * h / d.smallSize; // small objects are harder
+    for (const ScoreWindow& w : o.scoreWindows)
+        if (t >= w.from && t < w.to)
+            score = w.score;
     if (d.scoreNoise > 0.0)
         score += std::normal_distribution<double>(0.0, d.scoreNoise)(rng_);
     det.score = static_cast<std::uint32_t>(std::clamp(score, 1.0, 99.0));
@@ -206,12 +229,48 @@ void FrameEngine::sceneObjects(Frame& frame, double t)
     }
 }
 
+// Which objects nearer things hide: occluders always, other objects with
+// `object_occlusion`. An object is hidden when they cover `occluded_share` of
+// its box in the picture.
+std::vector<bool> FrameEngine::occlusion(const std::vector<ObjectView>& views,
+                                         const std::vector<bool>& present, const ViewPose& pose)
+{
+    const DetectorSpec& d = scenario_.detector;
+    std::vector<ObjectView> blockers;
+    if (!scenario_.occluders.empty()) {
+        projector_.setPose(pose);
+        for (const OccluderSpec& oc : scenario_.occluders) {
+            ObjectSpec shape;
+            shape.width = oc.width;
+            shape.height = oc.height;
+            blockers.push_back(
+                projector_.view(scenario_.camera.height, GroundPosition{oc.x, oc.y, false}, shape));
+        }
+    }
+    if (d.objectOcclusion)
+        for (std::size_t i = 0; i < views.size(); i++)
+            if (present[i])
+                blockers.push_back(views[i]);
+    std::vector<bool> hidden(views.size(), false);
+    for (std::size_t i = 0; i < views.size(); i++) {
+        if (!present[i] || !views[i].inPicture)
+            continue;
+        std::vector<Box> covers;
+        for (const ObjectView& b : blockers)
+            if (b.projected && b.distance < views[i].distance)
+                covers.push_back(b.whole);
+        hidden[i] = coveredShare(views[i].box, covers) >= d.occludedShare;
+    }
+    return hidden;
+}
+
 Frame FrameEngine::render(double t, const ViewPose& pose)
 {
     const DetectorSpec& d = scenario_.detector;
     Frame frame;
     frame.rotation = scenario_.camera.rotation;
     frame.views = look(t, pose, &frame.present);
+    frame.occluded = occlusion(frame.views, frame.present, pose);
 
     for (std::size_t i = 0; i < tracks_.size(); i++) {
         const ObjectSpec& o = scenario_.objects[i];
@@ -236,7 +295,8 @@ Frame FrameEngine::render(double t, const ViewPose& pose)
             tr.nextSwitch++;
         }
 
-        bool visible = frame.present[i] && view.inPicture && view.box.height() >= d.minSize;
+        bool visible = frame.present[i] && view.inPicture && view.box.height() >= d.minSize &&
+                       !frame.occluded[i];
         bool missed = visible && d.missRate > 0.0 &&
                       std::uniform_real_distribution<double>(0, 1)(rng_) < d.missRate;
         if (visible && !missed) {

@@ -51,6 +51,7 @@ struct Frame {
     std::vector<TrackEvent> sceneEvents;
     std::vector<ObjectView> views; // one per scenario object (trace, tests)
     std::vector<bool> present;     // object in the scene at all
+    std::vector<bool> occluded;    // object hidden behind an occluder or a nearer object
 };
 
 // Runs the simulated detector and scene tracker over a scenario: each call of
@@ -72,6 +73,11 @@ public:
     // Forgets every track (scenario restart); the next frame starts afresh.
     void reset();
 
+    // The detector's view of object i in the last frame rendered: whether it
+    // was detected, and its detection-feed track id (-1 while it has none).
+    bool detected(std::size_t i) const { return tracks_.at(i).detected; }
+    int trackId(std::size_t i) const { return tracks_.at(i).vodId; }
+
 private:
     struct Track {
         int vodId = -1;
@@ -92,6 +98,8 @@ private:
     void endTrack(std::size_t i, Frame& frame);
     void mergeAndSplit(Frame& frame);
     void sceneObjects(Frame& frame, double t);
+    std::vector<bool> occlusion(const std::vector<ObjectView>& views,
+                                const std::vector<bool>& present, const ViewPose& pose);
 
     Scenario scenario_;
     Projector projector_;

@@ -84,6 +84,14 @@ ObjectView Projector::view(double cameraHeight, const GroundPosition& pos,
             raw.top = std::max(raw.top, s.y);
         }
     }
+    camgeom_screen_point centre;
+    if (camgeom_ptz_to_screen(ctx_, {static_cast<float>(v.pan), static_cast<float>(v.tilt)},
+                              &centre) != CAMGEOM_OK)
+        return v;
+    v.projected = true;
+    v.whole = raw;
+    v.u = centre.x;
+    v.v = centre.y;
     Box clipped{std::max(raw.left, -1.0f), std::min(raw.top, 1.0f), std::min(raw.right, 1.0f),
                 std::max(raw.bottom, -1.0f)};
     if (raw.area() <= 0.0f || clipped.area() < kMinVisibleShare * raw.area())

@@ -37,6 +37,10 @@ struct ObjectView {
     double distance = 0.0;  // metres from the camera to the object's centre
     bool inPicture = false; // enough of it lies inside the picture to be seen
     Box box;                // clipped to the picture when inPicture
+    bool projected = false; // in front of the camera: `whole`, `u` and `v` are valid
+    Box whole;              // the whole box, not clipped (may reach past the picture)
+    double u = 0.0;         // its centre in device coordinates (may lie outside [-1, 1])
+    double v = 0.0;
 };
 
 // Projects scenario objects into the picture through libcamgeom, the same

@@ -84,6 +84,12 @@ CameraSpec parseCamera(const json& j)
     c.rotation = static_cast<int>(num(j, "rotation", w, 0, 0, 180));
     if (c.rotation != 0 && c.rotation != 180)
         fail(w + ".rotation", "must be 0 or 180");
+    c.panMin = num(j, "pan_min", w, c.panMin, -180, 180);
+    c.panMax = num(j, "pan_max", w, c.panMax, -180, 180);
+    if (c.panMin >= c.panMax)
+        fail(w + ".pan_max", "must be greater than pan_min");
+    if (c.pan < c.panMin || c.pan > c.panMax)
+        fail(w + ".pan", "outside the pan stops");
     return c;
 }
 
@@ -109,6 +115,12 @@ DetectorSpec parseDetector(const json& j)
     d.splitOverlap = num(j, "split_overlap", w, d.splitOverlap, 0, 1);
     if (d.splitOverlap > d.mergeOverlap)
         fail(w + ".split_overlap", "must not exceed merge_overlap");
+    d.occludedShare = num(j, "occluded_share", w, d.occludedShare, 0.01, 1);
+    if (const json* oo = member(j, "object_occlusion")) {
+        if (!oo->is_boolean())
+            fail(w + ".object_occlusion", "must be true or false");
+        d.objectOcclusion = oo->get<bool>();
+    }
     d.seed = static_cast<unsigned>(num(j, "seed", w, d.seed, 0, 4294967295.0));
     return d;
 }
@@ -189,9 +201,33 @@ ObjectSpec parseObject(const json& j, std::size_t index)
             o.idSwitches.push_back({(*sw)[i].get<double>()});
         }
     }
+    if (const json* windows = arrayMember(j, "score_windows", w)) {
+        for (std::size_t i = 0; i < windows->size(); i++) {
+            const std::string pw = w + ".score_windows[" + std::to_string(i) + "]";
+            const json& p = objectAt((*windows)[i], pw);
+            ScoreWindow sw{requiredNum(p, "from", pw), requiredNum(p, "to", pw),
+                           num(p, "score", pw, 20, 1, 99)};
+            if (sw.to <= sw.from)
+                fail(pw + ".to", "must come after from");
+            o.scoreWindows.push_back(sw);
+        }
+    }
     o.confusedClass = str(j, "confused_class", w, "");
     if (!o.confusedClass.empty() && !knownClass(o.confusedClass))
         fail(w + ".confused_class", "unknown class \"" + o.confusedClass + "\"");
+    return o;
+}
+
+OccluderSpec parseOccluder(const json& j, std::size_t index)
+{
+    const std::string w = "occluders[" + std::to_string(index) + "]";
+    objectAt(j, w);
+    OccluderSpec o;
+    o.name = str(j, "name", w, "occluder" + std::to_string(index + 1));
+    o.x = requiredNum(j, "x", w);
+    o.y = requiredNum(j, "y", w);
+    o.width = num(j, "width", w, o.width, 0.01, 1000);
+    o.height = num(j, "height", w, o.height, 0.01, 1000);
     return o;
 }
 
@@ -231,6 +267,11 @@ Scenario parseScenario(const std::string& jsonText)
         for (std::size_t i = 0; i < objects->size(); i++)
             s.objects.push_back(parseObject((*objects)[i], i));
     }
+    if (const json* occluders = arrayMember(root, "occluders", "scenario")) {
+        for (std::size_t i = 0; i < occluders->size(); i++)
+            s.occluders.push_back(parseOccluder((*occluders)[i], i));
+    }
+    // "report" (target and phases for tools/track-report) is not camsim's.
     if (member(root, "duration") != nullptr)
         s.duration = num(root, "duration", "scenario", 0, 0.1, 1e7);
     if (const json* loop = member(root, "loop")) {

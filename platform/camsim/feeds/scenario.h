@@ -41,6 +41,14 @@ struct IdSwitch {
     double at = 0.0;
 };
 
+// From `from` to `to` the detector scores the object `score` percent (plus
+// the usual noise) while it keeps tracking it: a low-confidence stretch.
+struct ScoreWindow {
+    double from = 0.0;
+    double to = 0.0;
+    double score = 0.0;
+};
+
 struct ObjectSpec {
     std::string name;
     std::string cls;            // "human", "car", "truck", "bus", "bike", "animal", "bag"
@@ -52,6 +60,17 @@ struct ObjectSpec {
     std::vector<Pause> pauses;
     std::vector<IdSwitch> idSwitches;
     std::string confusedClass; // class reported on confusion (default by class)
+    std::vector<ScoreWindow> scoreWindows;
+};
+
+// Something standing in the scene that hides what is behind it (a pillar, a
+// parked van): an upright rectangle facing the camera, like the objects.
+struct OccluderSpec {
+    std::string name;
+    double x = 0.0;
+    double y = 0.0;
+    double width = 1.0;
+    double height = 2.0;
 };
 
 struct CameraSpec {
@@ -59,7 +78,9 @@ struct CameraSpec {
     double pan = 0.0;
     double tilt = -10.0;
     double zoom = 1.0;
-    int rotation = 0; // picture rotation, 0 or 180
+    int rotation = 0;       // picture rotation, 0 or 180
+    double panMin = -180.0; // pan stops; the defaults turn freely
+    double panMax = 180.0;
 };
 
 struct PresetSpec {
@@ -73,16 +94,18 @@ struct PresetSpec {
 struct DetectorSpec {
     double fps = 15.0;
     double latencyMs = 100.0;
-    double boxNoise = 0.0;       // standard deviation of box edges, fraction of the box size
-    double scoreMean = 85.0;     // percent, for a well-sized object
-    double scoreNoise = 0.0;     // standard deviation, percent
-    double smallSize = 0.08;     // box height (device units) below which scores fall
-    double minSize = 0.01;       // box height below which nothing is detected
-    double missRate = 0.0;       // probability that a visible object is missed in a frame
-    double classConfusion = 0.0; // probability that a detection reports the wrong class
-    double trackTimeout = 1.0;   // seconds unseen before the track is deleted
-    double mergeOverlap = 0.5;   // scene feed: overlap (IoU) at which two tracks merge
-    double splitOverlap = 0.2;   // scene feed: overlap below which they split again
+    double boxNoise = 0.0;        // standard deviation of box edges, fraction of the box size
+    double scoreMean = 85.0;      // percent, for a well-sized object
+    double scoreNoise = 0.0;      // standard deviation, percent
+    double smallSize = 0.08;      // box height (device units) below which scores fall
+    double minSize = 0.01;        // box height below which nothing is detected
+    double missRate = 0.0;        // probability that a visible object is missed in a frame
+    double classConfusion = 0.0;  // probability that a detection reports the wrong class
+    double trackTimeout = 1.0;    // seconds unseen before the track is deleted
+    double mergeOverlap = 0.5;    // scene feed: overlap (IoU) at which two tracks merge
+    double splitOverlap = 0.2;    // scene feed: overlap below which they split again
+    double occludedShare = 0.6;   // share of a box hidden by nearer things that hides the object
+    bool objectOcclusion = false; // objects hide each other, not only occluders
     unsigned seed = 1;
 };
 
@@ -93,6 +116,7 @@ struct Scenario {
     std::vector<PresetSpec> presets;
     DetectorSpec detector;
     std::vector<ObjectSpec> objects;
+    std::vector<OccluderSpec> occluders;
     std::optional<double> duration; // with `loop`, the scene restarts after this
     bool loop = false;
 };

@@ -11,4 +11,6 @@ camsim feeds (scenario $feeds_scenario): watch them with
   CAMROOT=$CAMROOT $feedtools/mbx-sub
   other scenes: CAMROOT=$CAMROOT $top/build/platform/camsim/camsimctl scenario-load path=$top/scenarios/car-passing.json
   objects against camera aim: $top/tools/plot_feeds_trace.py $run/camsim-trace.csv aim.png
+  tracking figures and plot of the last complete loop:
+    $top/tools/track-report --trace $run/camsim-trace.csv --pass -1 --scenario $feeds_scenario --out $run
 HINTS

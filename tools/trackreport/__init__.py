@@ -1,0 +1,1 @@
+"""Closed-loop figures of the tracker in camsim (tools/track-report)."""

@@ -138,7 +138,16 @@ private:
 class ControlSocketCalls : public ::testing::Test
 {
 protected:
-    void SetUp() override { setenv("QUILLON_LOG_STDERR", "1", 1); }
+    void SetUp() override
+    {
+        setenv("QUILLON_LOG_STDERR", "1", 1);
+        // quillon keeps its system-bus connection for the life of the
+        // process; this bus ends with the test, which must not end the
+        // process.
+        g_autoptr(GDBusConnection) system = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
+        ASSERT_NE(system, nullptr);
+        g_dbus_connection_set_exit_on_close(system, FALSE);
+    }
 
     testsupport::TempDir dir{"socketcalls"};
     testsupport::PrivateBus bus{dir.path()};

@@ -25,7 +25,10 @@ endif()
 
 # ptz_add_fuzzer(NAME SOURCES src... LIBS lib... [CORPUS dir])
 # Builds a libFuzzer target when PTZ_FUZZ is on and registers a short ctest
-# run (PTZ_FUZZ_SECONDS) over the seed corpus.
+# run (PTZ_FUZZ_SECONDS) that replays and extends a copy of its seed corpus,
+# tests/fuzz/corpus/NAME (small committed seeds plus every input that once
+# found a fault). tools/fuzz-campaign.sh runs the same targets for longer.
+# CORPUS names another seed directory for a target that has none there yet.
 function(ptz_add_fuzzer name)
   cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
   if(NOT PTZ_FUZZ)
@@ -37,12 +40,11 @@ function(ptz_add_fuzzer name)
   # One string: a CMake list would reach sh joined with ";".
   set(args "-max_total_time=${PTZ_FUZZ_SECONDS} -rss_limit_mb=2048 -timeout=10")
   set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
-  if(F_CORPUS)
-    add_test(NAME ${name}
-             COMMAND sh -c "rm -rf '${work}' && cp -r '${F_CORPUS}' '${work}' && exec '$<TARGET_FILE:${name}>' ${args} '${work}'")
-  else()
-    add_test(NAME ${name}
-             COMMAND sh -c "rm -rf '${work}' && mkdir -p '${work}' && exec '$<TARGET_FILE:${name}>' ${args} '${work}'")
+  set(seeds ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name})
+  if(F_CORPUS AND NOT EXISTS ${seeds})
+    set(seeds ${F_CORPUS})
   endif()
+  add_test(NAME ${name}
+           COMMAND sh -c "rm -rf '${work}' && mkdir -p '${work}' && if [ -d '${seeds}' ]; then cp -r '${seeds}/.' '${work}'; fi && exec '$<TARGET_FILE:${name}>' ${args} '${work}'")
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
 endfunction()

@@ -48,6 +48,14 @@ echo "D-Bus system bus: $DBUS_SYSTEM_BUS_ADDRESS"
 # process in the background (appending to pids), may drop a lighttpd snippet in
 # $run/lighttpd.d/ and lines for people in $run/hints.txt.
 mkdir -p "$run/lighttpd.d"
+# lighttpd_snippet NAME: the web-server snippet that installs as
+# conf-available/NAME.conf (dist/lighttpd), with this run's paths, into
+# $run/lighttpd.d. Set quillon_sock before asking for 20-quillon.
+lighttpd_snippet() {
+  sed -e "s|@CGIRELAY@|$top/build/platform/cgirelay/cgirelay|g" \
+      -e "s|@PTZ_WWW@|$run/www|g" -e "s|@QUILLON_SOCKET@|${quillon_sock:-}|g" \
+      "$top/dist/lighttpd/$1.conf.in" > "$run/lighttpd.d/$1.conf"
+}
 for part in "$top"/tools/run.d/*.sh; do
   [ -e "$part" ] || continue
   # shellcheck source=/dev/null

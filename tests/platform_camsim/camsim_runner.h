@@ -4,6 +4,7 @@
 // camsim and of the libraries that talk to it. Header-only so other test
 // folders can include it.
 #include <gio/gio.h>
+#include <gio/gunixfdlist.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -50,6 +51,28 @@ inline void syncWithBus(GDBusConnection* c)
                                               G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr);
     if (r)
         g_variant_unref(r);
+}
+
+// The PTZ control socket of `channel` from "com.zeto.PTZ2.ControlSocket1",
+// as a daemon's libptzlink connect callback obtains it: 0 with the socket in
+// *fd and its handle in *handle, -1 on failure.
+inline int createControlSocket(GDBusConnection* bus, int channel, int* fd, int* handle)
+{
+    std::string path = "/com/zeto/PTZ2/Channel/" + std::to_string(channel);
+    GUnixFDList* fds = nullptr;
+    GVariant* r = g_dbus_connection_call_with_unix_fd_list_sync(
+        bus, "com.zeto.PTZ2", path.c_str(), "com.zeto.PTZ2.ControlSocket1",
+        "CreateSocketAsAutotracker", nullptr, G_VARIANT_TYPE("(i)"), G_DBUS_CALL_FLAGS_NONE, 5000,
+        nullptr, &fds, nullptr, nullptr);
+    if (r == nullptr)
+        return -1;
+    g_variant_get(r, "(i)", handle);
+    g_variant_unref(r);
+    *fd = fds != nullptr && g_unix_fd_list_get_length(fds) > 0 ? g_unix_fd_list_get(fds, 0, nullptr)
+                                                               : -1;
+    if (fds != nullptr)
+        g_object_unref(fds);
+    return *fd >= 0 ? 0 : -1;
 }
 
 // One request on camsim's control socket.

@@ -6,11 +6,7 @@ pavane_relay="$top/build/platform/cgirelay/cgirelay"
 if [ -x "$pavane_relay" ]; then
   mkdir -p "$run/www/local/pavane"
   echo "socket $CAMROOT/run/pavane/transfer" > "$run/www/local/pavane/videooutput2.cgi"
-  cat > "$run/lighttpd.d/15-pavane.conf" <<CONF
-\$HTTP["url"] =~ "^/local/pavane/" {
-  cgi.assign = ( ".cgi" => "$pavane_relay" )
-}
-CONF
+  lighttpd_snippet 15-pavane
   cat >> "$run/hints.txt" <<HINTS
 video outputs (libpavane in camsim): http://127.0.0.1:$port/local/pavane/videooutput2.cgi
   curl -s -d '{"apiVersion":"1.0","method":"getOutputs"}' http://127.0.0.1:$port/local/pavane/videooutput2.cgi

@@ -12,21 +12,18 @@ if [ -x "$quillon_bin" ]; then
     echo '{ "service": { "active": true, "version": "2.6.39+maint+1" } }' \
       > "$CAMROOT/etc/quillon/application.conf"
   fi
-  QUILLON_LOG_STDERR=1 FCGI_SOCKET_NAME="$quillon_sock" "$quillon_bin" &
+  # -d: debug mode, the store of detected objects is printed each second.
+  QUILLON_LOG_STDERR=1 FCGI_SOCKET_NAME="$quillon_sock" "$quillon_bin" -d &
   pids+=($!)
   for _ in $(seq 50); do [ -S "$quillon_sock" ] && break; sleep 0.1; done
 
-  cat > "$run/lighttpd.d/20-quillon.conf" <<CONF
-\$HTTP["url"] =~ "^/local/quillon/" {
-  fastcgi.server = ( ".cgi" => (( "socket" => "$quillon_sock", "check-local" => "disable" )),
-                     ".fcgi" => (( "socket" => "$quillon_sock", "check-local" => "disable" )) )
-}
-CONF
+  lighttpd_snippet 20-quillon
   cat >> "$run/hints.txt" <<HINTS
 quillon JSON API: http://127.0.0.1:$port/local/quillon/admin.cgi (also operator.cgi, settings.fcgi)
   curl -s -d '{"method":"getSupportedVersions","params":{}}' http://127.0.0.1:$port/local/quillon/operator.cgi
   curl -s -d '{"method":"setAutotrackingSettings","params":{"minObjectLifespan":{"time":3,"enabled":true}}}' http://127.0.0.1:$port/local/quillon/admin.cgi
   curl -s -d '{"method":"setApplicationSettings","params":{"service":{"active":false}}}' http://127.0.0.1:$port/local/quillon/admin.cgi   (quillon exits 10 s later)
   quillon settings files: $CAMROOT/etc/quillon/
+  detection-feed faults: CAMROOT=$CAMROOT $top/build/platform/camsim/camsimctl detfeed-fault mode=silent (none, undecodable, garbage, drop)
 HINTS
 fi

@@ -56,11 +56,7 @@ CONF
 
   mkdir -p "$run/www/local/korund"
   echo "socket $CAMROOT/run/korund/transfer" > "$run/www/local/korund/viscacontrol.cgi"
-  cat > "$run/lighttpd.d/korund.conf" <<CONF
-\$HTTP["url"] =~ "^/local/korund/" {
-  cgi.assign = ( ".cgi" => "$top/build/platform/cgirelay/cgirelay" )
-}
-CONF
+  lighttpd_snippet 30-korund
   cat >> "$run/hints.txt" <<HINTS
 korund (VISCA): UDP 127.0.0.1:$korund_visca_port, discovery on 127.0.0.1:$korund_netset_port
   (its broadcast copy goes to 127.0.0.1:$korund_bcast_port); serial controller side:

@@ -61,31 +61,39 @@ Bytes encodeVodScene(const Frame& frame)
     return pack(&scene, vod__scene__get_packed_size, vod__scene__pack);
 }
 
+std::vector<DetectorClassSpec> defaultDetectorClasses()
+{
+    std::vector<DetectorClassSpec> out;
+    for (const DetectorClass& c : detectorClasses())
+        out.push_back({c.id, c.name, {{0.6, 0.95, c.threshold - 20.0}, {0.9, 0.85, c.threshold}}});
+    return out;
+}
+
 Bytes encodeDetectorInformation(unsigned channel)
 {
-    const auto& classes = detectorClasses();
+    return encodeDetectorInformation(channel, defaultDetectorClasses());
+}
+
+Bytes encodeDetectorInformation(unsigned channel, const std::vector<DetectorClassSpec>& classes)
+{
     std::vector<VOD__ObjectClass> objs(classes.size());
     std::vector<VOD__ObjectClass*> objPtrs;
-    // Two calibration points per class: the second (higher F1) gives the
-    // class's calibrated threshold.
-    std::vector<VOD__Calibration> cals(classes.size() * 2);
+    std::vector<std::vector<VOD__Calibration>> cals(classes.size());
     std::vector<std::vector<VOD__Calibration*>> calPtrs(classes.size());
     for (std::size_t i = 0; i < classes.size(); i++) {
         vod__object_class__init(&objs[i]);
         objs[i].id = classes[i].id;
-        objs[i].name = const_cast<char*>(classes[i].name);
-        VOD__Calibration* lo = &cals[2 * i];
-        VOD__Calibration* best = &cals[2 * i + 1];
-        vod__calibration__init(lo);
-        vod__calibration__init(best);
-        lo->precision = 0.6f;
-        lo->recall = 0.95f;
-        lo->threshold = classes[i].threshold - 20.0f;
-        best->precision = 0.9f;
-        best->recall = 0.85f;
-        best->threshold = classes[i].threshold;
-        calPtrs[i] = {lo, best};
-        objs[i].n_calibrations = 2;
+        objs[i].name = const_cast<char*>(classes[i].name.c_str());
+        cals[i].resize(classes[i].calibrations.size());
+        for (std::size_t k = 0; k < cals[i].size(); k++) {
+            const CalibrationSpec& spec = classes[i].calibrations[k];
+            vod__calibration__init(&cals[i][k]);
+            cals[i][k].precision = static_cast<float>(spec.precision);
+            cals[i][k].recall = static_cast<float>(spec.recall);
+            cals[i][k].threshold = static_cast<float>(spec.threshold);
+            calPtrs[i].push_back(&cals[i][k]);
+        }
+        objs[i].n_calibrations = calPtrs[i].size();
         objs[i].calibrations = calPtrs[i].data();
         objPtrs.push_back(&objs[i]);
     }

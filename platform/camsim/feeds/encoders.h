@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "frame_engine.h"
+#include "scenario.h"
 
 namespace camsim::feeds
 {
@@ -13,8 +14,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Serialised VOD.Scene of a frame (timestamp: capture time in ns).
 Bytes encodeVodScene(const Frame& frame);
-// Serialised VOD.DetectorInformation: the detector classes with calibrations.
+// Serialised VOD.DetectorInformation: the built-in detector classes with
+// their calibrations, or the given list.
 Bytes encodeDetectorInformation(unsigned channel);
+Bytes encodeDetectorInformation(unsigned channel, const std::vector<DetectorClassSpec>& classes);
+// The built-in classes, two calibration points each (the better F1 gives the
+// class threshold).
+std::vector<DetectorClassSpec> defaultDetectorClasses();
 
 // Scene-feed options (bits of the subscription).
 constexpr unsigned kSceneVelocity = 0x1;

@@ -185,7 +185,7 @@ bool FeedServer::handle(Client& c, std::uint16_t type, const std::uint8_t* p, st
     switch (c.kind) {
     case Kind::Det:
         if (type == FEEDWIRE_DET_INFO_REQUEST) {
-            Bytes info = encodeDetectorInformation(0);
+            Bytes info = detectorInfo_.empty() ? encodeDetectorInformation(0) : detectorInfo_;
             send(c, FEEDWIRE_DET_INFO, info.data(), info.size());
             return true;
         }
@@ -259,6 +259,14 @@ void FeedServer::send(Client& c, std::uint16_t type, const void* payload, std::s
     c.queued.append(reinterpret_cast<const char*>(hdr), sizeof(hdr));
     if (length > 0)
         c.queued.append(static_cast<const char*>(payload), length);
+    flush(c);
+}
+
+void FeedServer::sendRaw(Client& c, const void* bytes, std::size_t length)
+{
+    if (c.dead)
+        return;
+    c.queued.append(static_cast<const char*>(bytes), length);
     flush(c);
 }
 
@@ -364,7 +372,7 @@ void FeedServer::publish(const Frame& frame)
         if (c.kind == Kind::Det) {
             if (vod.empty())
                 vod = encodeVodScene(frame);
-            send(c, FEEDWIRE_DET_FRAME, vod.data(), vod.size());
+            sendDetFrame(c, vod);
         } else if (c.kind == Kind::Scene) {
             unsigned opts = c.options & (kSceneVelocity | kSceneBox | kSceneLowConfident);
             auto it = scenes.find(opts);
@@ -383,6 +391,44 @@ void FeedServer::publish(const Frame& frame)
             publishMessage(kAnalyticsTopic, std::to_string(ch), frame.captureNs, payload);
     }
     reap();
+}
+
+void FeedServer::sendDetFrame(Client& c, const Bytes& vod)
+{
+    // A varint that never ends: no VOD.Scene decodes from it.
+    static const std::uint8_t kUndecodable[] = {0x08, 0xff, 0xff, 0xff, 0xff, 0xff,
+                                                0xff, 0xff, 0xff, 0xff, 0xff};
+    static const char kGarbage[] = "not a feed frame\n";
+    switch (detFault_) {
+    case DetFault::None:
+        send(c, FEEDWIRE_DET_FRAME, vod.data(), vod.size());
+        break;
+    case DetFault::Undecodable:
+        send(c, FEEDWIRE_DET_FRAME, kUndecodable, sizeof kUndecodable);
+        break;
+    case DetFault::Garbage:
+        sendRaw(c, kGarbage, sizeof kGarbage - 1);
+        break;
+    }
+}
+
+void FeedServer::setDetFault(DetFault fault)
+{
+    detFault_ = fault;
+}
+
+unsigned FeedServer::injectDetFrame(const Bytes& payload)
+{
+    unsigned sent = 0;
+    for (auto& cp : clients_) {
+        Client& c = *cp;
+        if (c.kind != Kind::Det || !c.subscribed || c.dead)
+            continue;
+        send(c, FEEDWIRE_DET_FRAME, payload.data(), payload.size());
+        sent++;
+    }
+    reap();
+    return sent;
 }
 
 void FeedServer::publishMessage(const std::string& topic, const std::string& source,

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "encoders.h"
 #include "frame_engine.h"
 
 namespace camsim::feeds
@@ -39,6 +40,12 @@ public:
         std::uint64_t dropped = 0; // clients dropped (malformed input, slow, gone)
     };
 
+    // What the detection feed sends in place of each frame while it is not
+    // stalled or dropped (setFault): the frame; a frame whose payload is not
+    // a VOD.Scene; bytes that are not a frame at all (the subscriber sees a
+    // broken stream).
+    enum class DetFault { None, Undecodable, Garbage };
+
     FeedServer(GMainContext* context, int channels);
     ~FeedServer();
     FeedServer(const FeedServer&) = delete;
@@ -66,6 +73,15 @@ public:
 
     Stats stats() const;
 
+    void setDetFault(DetFault fault);
+    DetFault detFault() const { return detFault_; }
+    // Sends `payload` as one detection frame to every detection subscriber;
+    // returns how many got it.
+    unsigned injectDetFrame(const Bytes& payload);
+    // Detector information answered to DET_INFO_REQUEST (empty: the
+    // built-in classes).
+    void setDetectorInformation(Bytes info) { detectorInfo_ = std::move(info); }
+
 private:
     enum class Kind { Det, Scene, Mbx };
     struct Client;
@@ -76,6 +92,8 @@ private:
     bool onReadable(Client& c);
     bool handle(Client& c, std::uint16_t type, const std::uint8_t* payload, std::uint32_t length);
     void send(Client& c, std::uint16_t type, const void* payload, std::size_t length);
+    void sendRaw(Client& c, const void* bytes, std::size_t length);
+    void sendDetFrame(Client& c, const Bytes& vod);
     void flush(Client& c);
     void drop(Client& c);
     void reap();
@@ -87,6 +105,8 @@ private:
     std::list<std::unique_ptr<Client>> clients_;
     std::uint64_t frames_ = 0;
     std::uint64_t dropped_ = 0;
+    DetFault detFault_ = DetFault::None;
+    Bytes detectorInfo_;
 };
 
 } // namespace camsim::feeds

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -120,6 +121,9 @@ private:
         ctx.camera.setPose(cam.pan, cam.tilt, cam.zoom, ctx.now());
         for (const PresetSpec& p : scenario.presets)
             ctx.presets.set({p.number, p.name, p.pan, p.tilt, p.zoom});
+        server_->setDetectorInformation(
+            scenario.detector.classes ? encodeDetectorInformation(0, *scenario.detector.classes)
+                                      : Bytes{});
         engine_ = std::make_unique<FrameEngine>(std::move(scenario));
         startNs_ = static_cast<std::int64_t>(ctx.now()) * 1000;
         next_ = 0;
@@ -348,6 +352,42 @@ private:
                   Scenario copy = engine_->scenario();
                   load(std::move(copy));
                   return json{{"scenario", engine_->scenario().name}};
+              });
+        c.add("detfeed-fault",
+              "detection-feed fault: mode=none|silent|undecodable|garbage|drop (withhold "
+              "frames, frames that do not decode, bytes that are no frame, close connections)",
+              [this](const json& r) {
+                  using Mode = FeedServer::FaultMode;
+                  using Payload = FeedServer::DetFault;
+                  static const std::tuple<const char*, Mode, Payload> kModes[] = {
+                      {"none", Mode::None, Payload::None},
+                      {"silent", Mode::Stall, Payload::None},
+                      {"undecodable", Mode::None, Payload::Undecodable},
+                      {"garbage", Mode::None, Payload::Garbage},
+                      {"drop", Mode::Drop, Payload::None}};
+                  std::string mode = ControlSurface::text(r, "mode");
+                  for (const auto& [name, feedMode, payload] : kModes) {
+                      if (mode == name) {
+                          server_->setDetFault(payload);
+                          server_->setFault(FeedServer::kDetectionFeed, feedMode);
+                          return json{{"mode", mode}};
+                      }
+                  }
+                  throw ControlError("mode must be none, silent, undecodable, garbage or drop");
+              });
+        c.add("detfeed-inject",
+              "send the file's bytes as one detection frame (a raw VOD.Scene): path=FILE",
+              [this](const json& r) {
+                  std::string path = ControlSurface::text(r, "path");
+                  gchar* contents = nullptr;
+                  gsize length = 0;
+                  if (!g_file_get_contents(path.c_str(), &contents, &length, nullptr))
+                      throw ControlError("cannot read " + path);
+                  Bytes payload(contents, contents + length);
+                  g_free(contents);
+                  if (payload.size() > FEEDWIRE_MAX_PAYLOAD)
+                      throw ControlError("frame too large");
+                  return json{{"sent", server_->injectDetFrame(payload)}};
               });
         c.add("objects", "scenario objects now: direction and whether they are in the picture",
               [this](const json&) {

@@ -93,6 +93,24 @@ CameraSpec parseCamera(const json& j)
     return c;
 }
 
+DetectorClassSpec parseDetectorClass(const json& j, const std::string& w)
+{
+    objectAt(j, w);
+    DetectorClassSpec c;
+    c.id = static_cast<unsigned>(num(j, "id", w, 0, 0, 4294967295.0));
+    c.name = str(j, "name", w, "");
+    if (const json* cals = arrayMember(j, "calibrations", w)) {
+        for (std::size_t i = 0; i < cals->size(); i++) {
+            const std::string where = w + ".calibrations[" + std::to_string(i) + "]";
+            const json& cal = objectAt((*cals)[i], where);
+            c.calibrations.push_back({num(cal, "precision", where, 0.0, 0, 1),
+                                      num(cal, "recall", where, 0.0, 0, 1),
+                                      num(cal, "threshold", where, 0.0, -1e6, 1e6)});
+        }
+    }
+    return c;
+}
+
 DetectorSpec parseDetector(const json& j)
 {
     const std::string w = "detector";
@@ -122,6 +140,12 @@ DetectorSpec parseDetector(const json& j)
         d.objectOcclusion = oo->get<bool>();
     }
     d.seed = static_cast<unsigned>(num(j, "seed", w, d.seed, 0, 4294967295.0));
+    if (const json* list = arrayMember(j, "classes", w)) {
+        d.classes.emplace();
+        for (std::size_t i = 0; i < list->size(); i++)
+            d.classes->push_back(
+                parseDetectorClass((*list)[i], w + ".classes[" + std::to_string(i) + "]"));
+    }
     return d;
 }
 

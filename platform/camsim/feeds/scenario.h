@@ -91,6 +91,19 @@ struct PresetSpec {
     double zoom = 1.0;
 };
 
+// A class of the detector's class list with its calibration points.
+struct CalibrationSpec {
+    double precision = 0.0;
+    double recall = 0.0;
+    double threshold = 0.0;
+};
+
+struct DetectorClassSpec {
+    unsigned id = 0;
+    std::string name;
+    std::vector<CalibrationSpec> calibrations;
+};
+
 struct DetectorSpec {
     double fps = 15.0;
     double latencyMs = 100.0;
@@ -107,6 +120,9 @@ struct DetectorSpec {
     double occludedShare = 0.6;   // share of a box hidden by nearer things that hides the object
     bool objectOcclusion = false; // objects hide each other, not only occluders
     unsigned seed = 1;
+    // The class list the detector information reports (default: the
+    // built-in classes below). May be empty.
+    std::optional<std::vector<DetectorClassSpec>> classes;
 };
 
 struct Scenario {

@@ -12,6 +12,9 @@ enum ApiError : int {
     kApiNothingKnown = 1005,  // no known settings key in "params"
     kApiBadTempZone = 1006,   // setTempZone: unknown zone type or timeout outside 5-120
     kApiMissingKey = 1101,    // a required key missing
+    // A settings change was accepted but its file could not be written: the
+    // method did not complete, so it is refused rather than answered with 0.
+    kApiSaveFailed = kApiMethodRefused,
 };
 
 } // namespace quillon

@@ -52,8 +52,7 @@ int setApplicationSettings(json_object* params, json_object**)
     if (code != 0)
         return code;
     file.settings() = copy;
-    file.save();
-    return 0;
+    return file.save() ? 0 : kApiSaveFailed;
 }
 
 int getAutotrackingSettings(json_object*, json_object** result)
@@ -68,8 +67,8 @@ template <typename T> int setChildren(SettingsFile<T>& file, json_object* params
 {
     std::lock_guard<std::mutex> hold(settingsMutex());
     int code = applySettingsChange(file.settings(), params);
-    if (code == 0)
-        file.save();
+    if (code == 0 && !file.save())
+        return kApiSaveFailed;
     return code;
 }
 

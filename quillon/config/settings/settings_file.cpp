@@ -1,9 +1,11 @@
 #include "quillon/config/settings/settings_file.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <glib.h>
 #include <libgen.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <vector>
@@ -52,6 +54,18 @@ std::string directoryOf(const std::string& path)
     return dirname(copy.data());
 }
 
+bool syncFile(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool synced = fsync(fd) == 0;
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return synced;
+}
+
 void publishAndSave(GeneralSettings& record, const std::string& fileName)
 {
     record.publish();
@@ -59,6 +73,13 @@ void publishAndSave(GeneralSettings& record, const std::string& fileName)
 }
 
 } // namespace
+
+std::string readSettingsText(const std::string& fileName)
+{
+    std::string text;
+    readSettingsText(fileName, text);
+    return text;
+}
 
 bool saveSettingsText(const std::string& fileName, const std::string& text)
 {
@@ -80,6 +101,14 @@ bool saveSettingsText(const std::string& fileName, const std::string& text)
         g_clear_error(&error);
         return false;
     }
+    // g_file_set_contents syncs only when it replaces an existing file, and
+    // the temporary never exists here: sync it before it replaces the old
+    // file, or a power cut could leave an empty settings file behind.
+    if (!syncFile(tmp)) {
+        quillonLog(LOG_WARNING, "Could not write file %s : %s\n", tmp.c_str(), strerror(errno));
+        unlink(tmp.c_str());
+        return false;
+    }
     int result = rename(tmp.c_str(), path.c_str());
     if (result != 0) {
         quillonLog(LOG_WARNING, "Rename file %s to %s error %d\n", tmp.c_str(), path.c_str(),
@@ -92,17 +121,25 @@ bool saveSettingsText(const std::string& fileName, const std::string& text)
         quillonLog(LOG_WARNING, "Could not sync the directory %s\n", directory.c_str());
         return false;
     }
-    fsync(fd);
+    // Until the directory is synced the rename may not survive a power cut.
+    bool synced = fsync(fd) == 0;
     close(fd);
-    return true;
+    if (!synced)
+        quillonLog(LOG_WARNING, "Could not sync the directory %s\n", directory.c_str());
+    return synced;
 }
 
 bool saveSettings(GeneralSettings& record, const std::string& fileName)
 {
     json::JsonPtr object(json_object_new_object());
     record.toJson(object.get(), kToFile);
+    return saveSettingsJson(object.get(), fileName);
+}
+
+bool saveSettingsJson(json_object* object, const std::string& fileName)
+{
     json_c_set_serialization_double_format("%.6g", JSON_C_OPTION_THREAD);
-    const char* text = json_object_to_json_string(object.get());
+    const char* text = json_object_to_json_string(object);
     std::string encoded = text != nullptr ? text : "";
     // Drop the per-thread format again: json-c keeps it in a heap copy that
     // would leak when this thread ends.

@@ -13,8 +13,12 @@ inline constexpr const char* kSettingsDirectory = "/etc/quillon/";
 // Paths longer than this are never written.
 inline constexpr int kMaxSettingsPathLength = 240;
 
+// The whole text of the settings file `fileName`; empty when it cannot be
+// read.
+std::string readSettingsText(const std::string& fileName);
+
 // Writes `text` to the settings file `fileName` atomically: to "<path>.tmp"
-// first, then renamed over the file and the directory synced, so a reader
+// first (synced to disk), then renamed over the file and the directory synced, so a reader
 // sees either the old or the new content, never a torn file. Returns false
 // (and logs) when any step fails; the old file is then untouched.
 bool saveSettingsText(const std::string& fileName, const std::string& text);
@@ -22,6 +26,9 @@ bool saveSettingsText(const std::string& fileName, const std::string& text);
 // Serialises `record` for a file (doubles as "%.6g") and writes it with
 // saveSettingsText.
 bool saveSettings(GeneralSettings& record, const std::string& fileName);
+// Serialises `object` (doubles as "%.6g") and writes it with
+// saveSettingsText; logs "Could not encode settings" when json-c fails.
+bool saveSettingsJson(json_object* object, const std::string& fileName);
 
 // Applies the content of a settings file to `record` (validating and
 // publishing what it reads). The leading JSON value of the text counts; text

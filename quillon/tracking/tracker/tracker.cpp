@@ -3,12 +3,17 @@
 #include <glib.h>
 
 #include "quillon/config/settings/runtime_commands.h"
+#include "quillon/core/channel.h"
+#include "quillon/tracking/detections/vod_scene_holder.h"
 
 namespace quillon
 {
 
 Tracker::Tracker(bool debug) : debug_(debug), autoTriggersEvent_(debug)
 {
+    vod_ = std::make_shared<VodSceneHolder>(channel_, debug_);
+    Channel::instance().subscribe(vod_);
+    vod_->start();
     // Scene times are on the monotonic clock.
     autoTriggersEvent_.start();
     autoTriggersEvent_.setEnabled(true, channel_, g_get_monotonic_time());
@@ -18,6 +23,11 @@ Tracker::Tracker(bool debug) : debug_(debug), autoTriggersEvent_(debug)
 Tracker::~Tracker()
 {
     prepareToShutdown();
+}
+
+TrackerScene Tracker::vodScene() const
+{
+    return vod_->snapshot();
 }
 
 void Tracker::handleMessage(const std::shared_ptr<Message>& message)
@@ -34,6 +44,8 @@ void Tracker::prepareToShutdown()
     }
     trackingStateEvent_.setState(false, channel_, g_get_monotonic_time());
     trackingStateEvent_.stop();
+    vod_->prepareToShutdown();
+    Channel::instance().unsubscribe(vod_);
 }
 
 void Tracker::reportTracking(bool tracking)

@@ -4,15 +4,20 @@
 
 #include "quillon/core/message_receiver.h"
 #include "quillon/events/producer/state_event_handler.h"
+#include "quillon/tracking/objects/tracker_scene.h"
 
 namespace quillon
 {
+
+class VodSceneHolder;
 
 // The controller of the daemon: one instance, for camera channel 1, created by
 // the TrackerService with the debug flag while tracking is on, subscribed on
 // the bus. Owned by the TrackerService; handleMessage runs on the bus thread.
 //
-// It announces its state as camera events: AutoTriggers (declared at
+// It owns the store of channel 1's detections (a VodSceneHolder, subscribed
+// on the bus and started with the Tracker, stopped by prepareToShutdown), and
+// announces its state as camera events: AutoTriggers (declared at
 // construction with autoTriggersEnabled true, false and undeclared at
 // shutdown) and AutotrackingState (switched on and off by
 // tracking_event_state_t). Target selection, the control law and the camera
@@ -28,6 +33,9 @@ public:
 
     int channel() const { return channel_; }
     bool debug() const { return debug_; }
+    // A copy of the detection store (any thread).
+    TrackerScene vodScene() const;
+    const std::shared_ptr<VodSceneHolder>& vodHolder() const { return vod_; }
 
     // Publishes tracking on or off (when the state event is enabled).
     void reportTracking(bool tracking);
@@ -40,6 +48,7 @@ private:
     bool debug_;
     AutotrackingEnabledEventHandler autoTriggersEvent_;
     AutotrackingStateEventHandler trackingStateEvent_;
+    std::shared_ptr<VodSceneHolder> vod_;
 };
 
 } // namespace quillon

@@ -1,0 +1,1 @@
+socket /run/korund/transfer

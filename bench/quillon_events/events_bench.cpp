@@ -10,6 +10,7 @@
 // zone handler and the wake-ups of an idle process.
 #include <dirent.h>
 #include <malloc.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -247,6 +248,7 @@ int main(int argc, char** argv)
     // One heap for all threads, so mallinfo2() sees what the D-Bus thread
     // allocates for a handler.
     mallopt(M_ARENA_MAX, 1);
+    setenv("G_SLICE", "always-malloc", 1); // GLib's slices counted as well
     eventstest::CamsimEvents cam({"--channels", "4"});
     events = &cam;
     for (uint32_t number = 1; number <= 100; ++number)

@@ -140,16 +140,7 @@ bool DBusProxy::checkConnected(const char* method, const char* kind) const
 
 GVariant* DBusProxy::callSync(const char* method, GVariant* parameters, int timeoutMs)
 {
-    if (!checkConnected(method, "sync")) {
-        if (parameters != nullptr)
-            g_variant_unref(g_variant_ref_sink(parameters));
-        return nullptr;
-    }
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(
-        connection_, service_.c_str(), objectPath_.c_str(), interface_.c_str(), method, parameters,
-        nullptr, G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &error);
-    return finishCall(reply, error, method);
+    return callFdListSync(method, parameters, nullptr, nullptr, timeoutMs);
 }
 
 GVariant* DBusProxy::callFdListSync(const char* method, GVariant* parameters, GUnixFDList* fdList,
@@ -220,6 +211,14 @@ std::string DBusProxy::nameOwner() const
         return {};
     std::lock_guard<std::mutex> guard(owner_->lock);
     return owner_->owner;
+}
+
+std::string variantText(GVariant* value)
+{
+    gchar* text = g_variant_print(value, TRUE);
+    std::string out(text);
+    g_free(text);
+    return out;
 }
 
 } // namespace quillon

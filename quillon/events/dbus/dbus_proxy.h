@@ -92,4 +92,7 @@ private:
     guint ownerFilter_ = 0;
 };
 
+// A value as g_variant_print text with type annotations (for log lines).
+std::string variantText(GVariant* value);
+
 } // namespace quillon

@@ -15,14 +15,6 @@ namespace
 
 constexpr const char* kPresetInterface = "com.zeto.PTZ2.Preset1";
 
-std::string printed(GVariant* value)
-{
-    gchar* text = g_variant_print(value, TRUE);
-    std::string out(text);
-    g_free(text);
-    return out;
-}
-
 // The handler and the (number, name) of a preset signal, or null after
 // logging.
 PTZ_PresetHandler* presetSignal(gpointer data, const char* signal, GVariant* parameters,
@@ -34,7 +26,7 @@ PTZ_PresetHandler* presetSignal(gpointer data, const char* signal, GVariant* par
     }
     if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(us)"))) {
         quillonLog(LOG_WARNING, "Warning: %s arguments %s of unknown type\n", signal,
-                   printed(parameters).c_str());
+                   variantText(parameters).c_str());
         return nullptr;
     }
     g_variant_get(parameters, "(u&s)", &number, &name);
@@ -132,7 +124,8 @@ void PTZ_PresetHandler::fetchPresets()
         return;
     }
     if (!g_variant_is_of_type(reply, G_VARIANT_TYPE("(a(us))"))) {
-        quillonLog(LOG_WARNING, "Warning: presets %s of unknown type\n", printed(reply).c_str());
+        quillonLog(LOG_WARNING, "Warning: presets %s of unknown type\n",
+                   variantText(reply).c_str());
         g_variant_unref(reply);
         return;
     }
@@ -156,7 +149,8 @@ void PTZ_PresetHandler::applyProperty(const char* name, GVariant* value)
         if (g_variant_is_of_type(v, G_VARIANT_TYPE_UINT32))
             ptzReady_ = g_variant_get_uint32(v);
         else
-            quillonLog(LOG_WARNING, "Warning: PtzReady %s of unknown type\n", printed(v).c_str());
+            quillonLog(LOG_WARNING, "Warning: PtzReady %s of unknown type\n",
+                       variantText(v).c_str());
     } else {
         if (g_variant_is_of_type(v, G_VARIANT_TYPE_TUPLE) && g_variant_n_children(v) >= 2) {
             GVariant* state = g_variant_get_child_value(v, 0);
@@ -173,7 +167,8 @@ void PTZ_PresetHandler::applyProperty(const char* name, GVariant* value)
                 return;
             }
         }
-        quillonLog(LOG_WARNING, "Warning: PresetStatus %s of unknown type\n", printed(v).c_str());
+        quillonLog(LOG_WARNING, "Warning: PresetStatus %s of unknown type\n",
+                   variantText(v).c_str());
     }
     g_variant_unref(v);
 }
@@ -264,7 +259,7 @@ void PTZ_PresetHandler::onPropertiesChanged(GDBusConnection*, const gchar*, cons
         return;
     if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sa{sv}as)"))) {
         quillonLog(LOG_WARNING, "Warning: PropertiesChanged arguments %s of unknown type\n",
-                   printed(parameters).c_str());
+                   variantText(parameters).c_str());
         return;
     }
     const gchar* interface = nullptr;

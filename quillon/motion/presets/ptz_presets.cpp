@@ -45,14 +45,6 @@ Component& component()
     return instance;
 }
 
-std::string printed(GVariant* value)
-{
-    gchar* text = g_variant_print(value, TRUE);
-    std::string out(text);
-    g_free(text);
-    return out;
-}
-
 // One channel object of the reply: its handler, new or kept.
 void discoverChannel(Component& c, int channel, GVariant* entry)
 {
@@ -95,12 +87,12 @@ void discover(Component& c)
     GVariant* objects = nullptr;
     if (!g_variant_is_of_type(reply, G_VARIANT_TYPE_TUPLE) || g_variant_n_children(reply) < 1) {
         quillonLog(LOG_WARNING, "Warning: channel container: %s of unknown type\n",
-                   printed(reply).c_str());
+                   variantText(reply).c_str());
     } else {
         objects = g_variant_get_child_value(reply, 0);
         if (!g_variant_is_of_type(objects, G_VARIANT_TYPE("a{?*}"))) {
             quillonLog(LOG_WARNING, "Warning: channel dictionary %s of unknown type\n",
-                       printed(objects).c_str());
+                       variantText(objects).c_str());
             g_variant_unref(objects);
             objects = nullptr;
         }
@@ -119,7 +111,7 @@ void discover(Component& c)
                 discoverChannel(c, channel, entry);
             else if (channel == 0)
                 quillonLog(LOG_WARNING, "Warning: channel entry %s has no channel number\n",
-                           printed(key).c_str());
+                           variantText(key).c_str());
             g_variant_unref(key);
             g_variant_unref(entry);
         }

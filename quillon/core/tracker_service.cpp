@@ -5,6 +5,7 @@
 
 #include "quillon/config/settings/settings_files.h"
 #include "quillon/config/settings/settings_types.h"
+#include "quillon/config/zones/zone_profiles_file.h"
 #include "quillon/core/channel.h"
 #include "quillon/core/log.h"
 #include "quillon/core/message.h"
@@ -49,7 +50,14 @@ void TrackerService::loadSettings()
 {
     Channel::instance().post(std::make_unique<NewVideoSourcesMessage>(1));
     // Loading publishes every record on the bus.
-    trackerSettingsFile();
+    auto& trackerFile = trackerSettingsFile();
+    zoneProfilesFile();
+    int maximum = 0;
+    {
+        std::lock_guard<std::mutex> hold(settingsMutex());
+        maximum = trackerFile.settings().trackingParams()->value().maxProfileNumber;
+    }
+    setZoneProfileMaximum(maximum);
     productSettingsFile();
 }
 

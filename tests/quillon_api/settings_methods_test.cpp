@@ -52,7 +52,7 @@ TEST_F(SettingsMethodsTest, ApplicationSettingsRoundTrip)
     EXPECT_NE(readConfig("application.conf").find("\"active\": false"), std::string::npos);
 }
 
-TEST_F(SettingsMethodsTest, GetAutotrackingSettingsAnswersTheSixRecords)
+TEST_F(SettingsMethodsTest, GetAutotrackingSettingsAnswersTheSixRecordsAndTheZones)
 {
     auto value = reply(call("getAutotrackingSettings", "{}", 0));
     json_object* data = json::objectMember(value.get(), "data");
@@ -65,7 +65,8 @@ TEST_F(SettingsMethodsTest, GetAutotrackingSettingsAnswersTheSixRecords)
     }
     EXPECT_EQ(keys, (std::vector<std::string>{"maxObjectSpeed", "minObjectLifespan",
                                               "minObjectSize", "minObjectSizeDegrees",
-                                              "svgFrameColours", "trackingParams"}));
+                                              "svgFrameColours", "trackingParams",
+                                              "profiles"}));
 }
 
 TEST_F(SettingsMethodsTest, SetAutotrackingSettingsSavesAndPublishes)

@@ -19,11 +19,14 @@ std::string quillonRoutes(const std::string& socket)
 
 QuillonServer::QuillonServer(const std::string& applicationConf,
                              const std::vector<std::string>& prefix,
-                             std::map<std::string, std::string> env)
+                             std::map<std::string, std::string> env,
+                             const std::map<std::string, std::string>& configFiles)
 {
     std::filesystem::create_directories(root() + "/etc/quillon");
     if (!applicationConf.empty())
         writeFile(root() + "/etc/quillon/application.conf", applicationConf);
+    for (const auto& [name, content] : configFiles)
+        writeFile(root() + "/etc/quillon/" + name, content);
     std::vector<std::string> argv = prefix;
     argv.push_back(QUILLON_BIN);
     env.emplace("CAMROOT", root());

@@ -14,10 +14,12 @@
 class QuillonServer
 {
 public:
-    // `applicationConf`: content of application.conf, none when empty.
+    // `applicationConf`: content of application.conf, none when empty;
+    // `configFiles`: more files of /etc/quillon/ (name -> content).
     explicit QuillonServer(const std::string& applicationConf,
                            const std::vector<std::string>& prefix = {},
-                           std::map<std::string, std::string> env = {});
+                           std::map<std::string, std::string> env = {},
+                           const std::map<std::string, std::string>& configFiles = {});
 
     std::string url(const std::string& script) const;
     std::string root() const { return dir.path() + "/root"; }

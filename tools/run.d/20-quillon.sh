@@ -12,6 +12,12 @@ if [ -x "$quillon_bin" ]; then
     echo '{ "service": { "active": true, "version": "2.6.39+maint+1" } }' \
       > "$CAMROOT/etc/quillon/application.conf"
   fi
+  # A demo trigger zone (pan/tilt degrees) over the street of the default
+  # scenario, where the walker crosses 20 m in front of the camera.
+  if [ ! -e "$CAMROOT/etc/quillon/profiles.conf" ]; then
+    echo '{ "profiles": [ { "pt_polygon": [ -30.0, -14.0, 30.0, -14.0, 30.0, -3.0, -30.0, -3.0 ], "id": 1, "name": "Street", "enabled": true, "preset": 1, "zoneType": 0 } ] }' \
+      > "$CAMROOT/etc/quillon/profiles.conf"
+  fi
   # -d: debug mode, the store of detected objects is printed each second.
   QUILLON_LOG_STDERR=1 FCGI_SOCKET_NAME="$quillon_sock" "$quillon_bin" -d &
   pids+=($!)
@@ -23,6 +29,10 @@ quillon JSON API: http://127.0.0.1:$port/local/quillon/admin.cgi (also operator.
   curl -s -d '{"method":"getSupportedVersions","params":{}}' http://127.0.0.1:$port/local/quillon/operator.cgi
   curl -s -d '{"method":"setAutotrackingSettings","params":{"minObjectLifespan":{"time":3,"enabled":true}}}' http://127.0.0.1:$port/local/quillon/admin.cgi
   curl -s -d '{"method":"setApplicationSettings","params":{"service":{"active":false}}}' http://127.0.0.1:$port/local/quillon/admin.cgi   (quillon exits 10 s later)
+  zones: curl -s -d '{"method":"getAutotrackingSettings","params":{}}' http://127.0.0.1:$port/local/quillon/operator.cgi
+         curl -s -d '{"method":"updateProfile","params":{"id":1,"enabled":false}}' http://127.0.0.1:$port/local/quillon/operator.cgi
+         curl -s -d '{"method":"deleteProfile","params":{"id":1}}' http://127.0.0.1:$port/local/quillon/operator.cgi
+         CAMROOT=$CAMROOT $top/build/platform/camsim/camsimctl events-declared   (ProfileUpdated_1, ProfileMovement_1)
   quillon settings files: $CAMROOT/etc/quillon/
   detection-feed faults: CAMROOT=$CAMROOT $top/build/platform/camsim/camsimctl detfeed-fault mode=silent (none, undecodable, garbage, drop)
 HINTS

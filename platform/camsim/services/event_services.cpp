@@ -109,6 +109,16 @@ public:
             "/org/freedesktop/DBus", nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onOwnerChanged, this,
             nullptr);
 
+        ctx.control.add("event-fault",
+                        "mode=refuse-declare: DeclareEvent fails with an error; mode=none: normal",
+                        [this](const nlohmann::json& r) {
+                            const std::string mode = ControlSurface::text(r, "mode");
+                            if (mode != "refuse-declare" && mode != "none")
+                                throw ControlError("mode must be refuse-declare or none");
+                            refuseDeclare_ = mode == "refuse-declare";
+                            return nlohmann::json(nullptr);
+                        });
+
         ctx.ownName(kProducerName);
         ctx.ownName(kConsumerName);
     }
@@ -158,7 +168,10 @@ private:
         auto* self = static_cast<EventServices*>(data);
         EventHub& hub = self->ctx_->events;
         std::string_view m(method);
-        if (m == "DeclareEvent") {
+        if (m == "DeclareEvent" && self->refuseDeclare_) {
+            g_dbus_method_invocation_return_dbus_error(inv, kErrorInvalid,
+                                                       "declarations refused (event-fault)");
+        } else if (m == "DeclareEvent") {
             int id = hub.declare(params, sender != nullptr ? sender : "");
             if (id < 0) {
                 g_dbus_method_invocation_return_dbus_error(inv, kErrorInvalid,
@@ -217,6 +230,7 @@ private:
         }
     }
 
+    bool refuseDeclare_ = false; // event-fault mode=refuse-declare
     Context* ctx_ = nullptr;
     GDBusNodeInfo* info_ = nullptr;
     std::vector<guint> registrations_;

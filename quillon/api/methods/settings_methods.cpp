@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "quillon/api/methods/api_errors.h"
+#include "quillon/api/methods/profile_methods.h"
 #include "quillon/config/settings/json_values.h"
 #include "quillon/config/settings/settings_files.h"
 
@@ -58,9 +59,13 @@ int setApplicationSettings(json_object* params, json_object**)
 int getAutotrackingSettings(json_object*, json_object** result)
 {
     auto& file = trackerSettingsFile();
-    std::lock_guard<std::mutex> hold(settingsMutex());
     *result = json_object_new_object();
-    return file.settings().toJson(*result, kToApi);
+    {
+        std::lock_guard<std::mutex> hold(settingsMutex());
+        if (int code = file.settings().toJson(*result, kToApi))
+            return code;
+    }
+    return listZoneProfiles(*result);
 }
 
 template <typename T> int setChildren(SettingsFile<T>& file, json_object* params)

@@ -53,6 +53,9 @@ public:
     virtual std::shared_ptr<GeneralSettings> clone() const = 0;
     // Takes over the values of `other`, a record of the same type.
     virtual void assign(const GeneralSettings& other) = 0;
+    // Whether a file this record cannot load is kept beside the rewritten
+    // one (as "<file>.bad") instead of being lost.
+    virtual bool keepsRejectedFile() const { return false; }
 
     const std::string& name() const { return name_; }
     const std::map<std::string, std::shared_ptr<GeneralSettings>>& children() const

@@ -132,7 +132,11 @@ bool saveSettingsText(const std::string& fileName, const std::string& text)
 bool saveSettings(GeneralSettings& record, const std::string& fileName)
 {
     json::JsonPtr object(json_object_new_object());
-    record.toJson(object.get(), kToFile);
+    // A record that cannot encode itself must not replace a good file.
+    if (record.toJson(object.get(), kToFile) != 0) {
+        quillonLog(LOG_ERR, "Could not encode settings: %s\n", fileName.c_str());
+        return false;
+    }
     return saveSettingsJson(object.get(), fileName);
 }
 
@@ -202,8 +206,12 @@ void loadSettings(GeneralSettings& record, const std::string& fileName)
     int code = loadSettingsText(record, text, fileName);
     if (code == -1)
         quillonLog(LOG_ERR, "Could not parse settings: %s\n", text.c_str());
-    if (code != 0)
+    if (code != 0) {
+        if (record.keepsRejectedFile() && saveSettingsText(fileName + ".bad", text))
+            quillonLog(LOG_WARNING, "Kept the rejected content of %s as %s.bad\n", fileName.c_str(),
+                       fileName.c_str());
         publishAndSave(record, fileName);
+    }
 }
 
 } // namespace quillon

@@ -41,11 +41,12 @@ int loadSettingsText(GeneralSettings& record, const std::string& text,
                      const std::string& fileName = {});
 
 // Loads `record` from the settings file: a missing, empty or unparsable file
-// publishes the defaults and writes them back. A file that exists but cannot
-// be read (permissions, I/O error) is logged and left alone; the defaults are
-// published and used in memory. Otherwise every record present in the file is
-// read; when one fails validation (it keeps its defaults) or none is present,
-// the whole record is published and the file rewritten.
+// publishes the defaults and writes them back (a record that keeps rejected
+// files first saves the old text as "<file>.bad"). A file that exists but
+// cannot be read (permissions, I/O error) is logged and left alone; the
+// defaults are published and used in memory. Otherwise every record present
+// in the file is read; when one fails validation (it keeps its defaults) or
+// none is present, the whole record is published and the file rewritten.
 void loadSettings(GeneralSettings& record, const std::string& fileName);
 
 // The holder of one settings file: loads it on construction and keeps the

@@ -27,13 +27,4 @@ std::mutex& settingsMutex()
     return mutex;
 }
 
-void publishAll()
-{
-    auto& tracker = trackerSettingsFile();
-    auto& product = productSettingsFile();
-    std::lock_guard<std::mutex> hold(settingsMutex());
-    tracker.settings().publish();
-    product.settings().publish();
-}
-
 } // namespace quillon

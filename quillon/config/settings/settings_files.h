@@ -22,8 +22,10 @@ SettingsFile<ProductSettings>& productSettingsFile();         // "product.conf"
 // Loading a holder does not take it.
 std::mutex& settingsMutex();
 
-// Publishes the current tracker settings, then the product settings (loading
-// each on first use), so that newly created receivers get the configuration.
+// Publishes the current tracker settings, then the product settings, then
+// every zone profile (loading each on first use), so that newly created
+// receivers get the configuration. Defined with the zone-profile holder
+// (quillon/config/zones/zone_profiles_file.cpp, library quillon_zones).
 void publishAll();
 
 } // namespace quillon

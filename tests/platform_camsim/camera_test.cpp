@@ -34,19 +34,33 @@ TEST(Camera, FieldOfViewNarrowsWithZoom)
     EXPECT_LT(cam.hfovAt(20.0), 4.0);
 }
 
-TEST(Camera, ProportionalSpeedMovesOneFieldOfViewPerSecondAtAnyZoom)
+TEST(Camera, ProportionalSpeedIsAShareOfTheFieldOfViewPerSecondAtAnyZoom)
 {
-    for (double zoom : {1.0, 4.0}) {
+    // Default unit: 100 = 3 fields of view per second (full pan speed at
+    // zoom 1); the unit is an option.
+    struct Row {
+        double unit, zoom, pan, tilt; // fields of view per second at 100; speeds
+    };
+    for (Row r : {Row{3.0, 1.0, 30, -20}, Row{3.0, 4.0, 30, -20}, Row{1.0, 1.0, 100, -50},
+                  Row{5.0, 4.0, 10, 10}}) {
         Camera cam(instantLimits(), 0);
-        cam.setPose(0, 0, zoom, 0);
+        ASSERT_TRUE(cam.setFovPerSecondAt100(r.unit));
+        cam.setPose(0, 0, r.zoom, 0);
         double hfov = cam.state().hfov, vfov = cam.state().vfov;
-        cam.continuousMove(100, -50, 0, SpeedSpace::Proportional, 0);
+        cam.continuousMove(r.pan, r.tilt, 0, SpeedSpace::Proportional, 0);
         cam.advanceTo(kSecond);
-        EXPECT_NEAR(cam.state().pan, hfov, 1e-6) << zoom;
-        EXPECT_NEAR(cam.state().tilt, -vfov / 2, 1e-6) << zoom;
-        EXPECT_NEAR(cam.state().panSpeed, hfov, 1e-6);
+        double panRate = r.pan / 100 * r.unit * hfov;
+        EXPECT_NEAR(cam.state().pan, panRate, 1e-6) << r.unit << " " << r.zoom;
+        EXPECT_NEAR(cam.state().tilt, r.tilt / 100 * r.unit * vfov, 1e-6)
+            << r.unit << " " << r.zoom;
+        EXPECT_NEAR(cam.state().panSpeed, panRate, 1e-6);
         EXPECT_EQ(cam.state().status & kStatusMovingMask, kStatusPanMoving | kStatusTiltMoving);
     }
+    Camera cam(instantLimits(), 0);
+    EXPECT_EQ(cam.limits().fovPerSecondAt100, 3.0);
+    for (double bad : {0.0, -1.0, double(NAN), double(INFINITY)})
+        EXPECT_FALSE(cam.setFovPerSecondAt100(bad));
+    EXPECT_EQ(cam.limits().fovPerSecondAt100, 3.0);
 }
 
 TEST(Camera, AlternateSpaceReadsSpeedsDividedByFifty)
@@ -58,13 +72,13 @@ TEST(Camera, AlternateSpaceReadsSpeedsDividedByFifty)
     b.advanceTo(2 * kSecond);
     EXPECT_NEAR(a.state().pan, b.state().pan, 1e-9);
     EXPECT_NEAR(a.state().tilt, b.state().tilt, 1e-9);
-    EXPECT_NEAR(a.state().pan, 12.0, 1e-6);
+    EXPECT_NEAR(a.state().pan, 36.0, 1e-6); // 10 % of 3 x 60 degrees per second, 2 s
 }
 
 TEST(Camera, SpeedsAreLimitedByTheMechanics)
 {
     Camera cam(instantLimits(), 0);
-    cam.continuousMove(1000, 0, 0, SpeedSpace::Proportional, 0); // 600 deg/s asked
+    cam.continuousMove(1000, 0, 0, SpeedSpace::Proportional, 0); // 1800 deg/s asked
     cam.advanceTo(kSecond / 2);
     EXPECT_NEAR(cam.state().panSpeed, cam.limits().panMaxSpeed, 1e-9);
 }

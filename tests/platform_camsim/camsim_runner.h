@@ -206,4 +206,39 @@ private:
     GDBusConnection* conn_ = nullptr;
 };
 
+// Declares the tracking daemon's status event "streamObjects" on camsim's
+// producer as the daemon does; returns the declaration id (-1 on failure).
+inline int declareStreamObjects(const CamsimRunner& cam)
+{
+    GVariant* r =
+        cam.call("com.zeto.EventProducerd1", "/com/zeto/EventProducerd1",
+                 "com.zeto.EventProducerd1", "DeclareEvent",
+                 g_variant_new_parsed(
+                     "(false, {'topic0': 'VALUE_TYPE_STRING', 'topic1': 'VALUE_TYPE_STRING', "
+                     "'topic2': 'VALUE_TYPE_STRING', 'jsonframe': 'VALUE_TYPE_STRING'}, "
+                     "{'topic0': <'Plinth'>, 'topic1': <'Quillon'>, 'topic2': <'streamObjects'>}, "
+                     "@a{ss} {}, @a{ss} {}, {'topic0': 'tnszeto', 'topic1': 'tnszeto', "
+                     "'topic2': 'tnszeto'}, @a{sv} {}, '')"));
+    if (r == nullptr)
+        return -1;
+    gint32 id = -1;
+    g_variant_get(r, "(i)", &id);
+    g_variant_unref(r);
+    return id;
+}
+
+// Sends one status frame (jsonframe `text`, wall-clock time stamp) with the
+// declaration `id`; false when the producer refused it.
+inline bool sendStreamObjects(const CamsimRunner& cam, int id, const std::string& text,
+                              gint64 wallUs)
+{
+    GVariant* r =
+        cam.call("com.zeto.EventProducerd1", "/com/zeto/EventProducerd1",
+                 "com.zeto.EventProducerd1", "SendEvent",
+                 g_variant_new_parsed("(%i, {'jsonframe': <%s>}, %x)", id, text.c_str(), wallUs));
+    if (r != nullptr)
+        g_variant_unref(r);
+    return r != nullptr;
+}
+
 } // namespace camsimtest

@@ -12,6 +12,9 @@
 
 #include "camsim_runner.h"
 #include "support/child_process.h"
+#include "support/http_client.h"
+#include "support/lighttpd.h"
+#include "support/temp_dir.h"
 
 using camsimtest::CamsimRunner;
 using camsimtest::pumpUntil;
@@ -377,6 +380,161 @@ TEST(CamsimServices, CommandLineToolAndTrace)
     }
     EXPECT_GT(rows, 5);
     EXPECT_TRUE(commanded);
+}
+
+TEST(CamsimServices, EventsRestartDropsSubscriptionsAndTheNameReturns)
+{
+    CamsimRunner cam;
+    std::vector<Signal> owners;
+    guint watch = g_dbus_connection_signal_subscribe(
+        cam.bus(), "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+        "/org/freedesktop/DBus", kConsumer, G_DBUS_SIGNAL_FLAGS_NONE, collect, &owners, nullptr);
+    camsimtest::syncWithBus(cam.bus());
+    for (const char* leaf : {"SetAutoTriggers", "SetProfile"})
+        EXPECT_GT(intReply(cam.call(kConsumer, kConsumerPath, kConsumer, "Subscribe",
+                                    subscription({"Plinth", "Quillon", leaf}))),
+                  0);
+    ASSERT_EQ(cam.control({{"cmd", "event-subscriptions"}}).size(), 2u);
+
+    EXPECT_THROW(cam.control({{"cmd", "events-restart"}, {"away", -1}}), std::runtime_error);
+    json r = cam.control({{"cmd", "events-restart"}, {"away", 1}});
+    EXPECT_EQ(r["dropped"], 2);
+    EXPECT_TRUE(cam.control({{"cmd", "event-subscriptions"}}).empty());
+    // Away: calls to the consumer fail and its producer stays.
+    GError* err = nullptr;
+    GVariant* gone = cam.call(kConsumer, kConsumerPath, kConsumer, "Subscribe",
+                              subscription({"Plinth", "Quillon", "SetProfile"}), &err);
+    EXPECT_EQ(gone, nullptr);
+    if (err != nullptr)
+        g_error_free(err);
+    EXPECT_TRUE(cam.control({{"cmd", "event-subscriptions"}}).empty());
+
+    // The name vanishes, then comes back with an owner.
+    ASSERT_TRUE(pumpUntil([&] { return owners.size() >= 2; })) << owners.size();
+    EXPECT_NE(owners[0].params.find("'')"), std::string::npos) << owners[0].params;
+    EXPECT_EQ(owners[1].params.find("'')"), std::string::npos) << owners[1].params;
+    EXPECT_GT(intReply(cam.call(kConsumer, kConsumerPath, kConsumer, "Subscribe",
+                                subscription({"Plinth", "Quillon", "SetProfile"}))),
+              0);
+    json subs = cam.control({{"cmd", "event-subscriptions"}});
+    ASSERT_EQ(subs.size(), 1u);
+    EXPECT_EQ(subs[0]["topic"], "tnszeto:Plinth/Quillon/SetProfile");
+    g_dbus_connection_signal_unsubscribe(cam.bus(), watch);
+}
+
+TEST(CamsimServices, SentEventsCarryMonotonicReceivedTimes)
+{
+    CamsimRunner cam;
+    gint64 before = g_get_monotonic_time();
+    cam.control({{"cmd", "send-event"}, {"topic", "tnszeto:A/tnszeto:B"}, {"data", {{"k", "v"}}}});
+    gint64 after = g_get_monotonic_time();
+    json log = cam.control({{"cmd", "events-sent"}});
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_GE(log[0]["received"].get<gint64>(), before);
+    EXPECT_LE(log[0]["received"].get<gint64>(), after);
+}
+
+namespace
+{
+
+// A person standing still right of the picture centre (pan about 11
+// degrees) of a camera at pan 0, with the given picture rotation.
+std::string stillPersonScenario(int rotation)
+{
+    return json{
+        {"name", "still"},
+        {"camera", {{"height", 4}, {"pan", 0}, {"tilt", -12}, {"rotation", rotation}}},
+        {"objects",
+         {{{"name", "post"}, {"class", "human"}, {"path", {{{"t", 0}, {"x", 3}, {"y", 15}}}}}}}}
+        .dump();
+}
+
+} // namespace
+
+// The view reports the latest streamObjects frame with the pose and the scene
+// at the frame's time (not now), boxes mirrored for a rotated picture; the
+// same JSON comes through lighttpd and cgirelay as view.cgi.
+TEST(CamsimServices, ViewShowsTheLatestFrameWithPoseAndSceneAtItsTime)
+{
+    for (int rotation : {0, 180}) {
+        SCOPED_TRACE(rotation);
+        testsupport::TempDir files("camsim-view");
+        files.write("still.json", stillPersonScenario(rotation));
+        CamsimRunner cam({"--feeds-scenario", files.path() + "/still.json"});
+        json empty = cam.control({{"cmd", "view"}});
+        EXPECT_TRUE(empty["stream"].is_null()) << empty;
+
+        int id = camsimtest::declareStreamObjects(cam);
+        ASSERT_GT(id, 0);
+        // Wait until the data cache holds the pose at pan 0 for a while.
+        g_usleep(100000);
+        gint64 frameWall = g_get_real_time();
+        gint64 frameMono = g_get_monotonic_time();
+        g_usleep(100000);
+        cam.control({{"cmd", "set-pose"}, {"pan", -40}, {"tilt", -12}, {"zoom", 2}});
+        const std::string text = R"({"trackerEnabled":true,"zoomMag":1})";
+        ASSERT_TRUE(camsimtest::sendStreamObjects(cam, id, text, frameWall));
+        // Another topic's event does not replace it.
+        cam.control({{"cmd", "send-event"},
+                     {"topic", "tnszeto:Plinth/tnszeto:Quillon/tnszeto:AutoTriggers"},
+                     {"data", {{"jsonframe", "{}"}}}});
+
+        json v = cam.control({{"cmd", "view"}});
+        ASSERT_TRUE(v["stream"].is_object()) << v;
+        EXPECT_EQ(v["stream"]["jsonframe"], text);
+        EXPECT_EQ(v["stream"]["timestamp"], frameWall);
+        EXPECT_NEAR(v["stream"]["frame_time"].get<double>(), static_cast<double>(frameMono), 50e3);
+        EXPECT_EQ(v["pose"]["time"], v["stream"]["frame_time"]);
+        EXPECT_NEAR(v["pose"]["pan"].get<double>(), 0.0, 1e-6);
+        EXPECT_NEAR(v["pose"]["zoom"].get<double>(), 1.0, 1e-6);
+        EXPECT_NEAR(v["pose"]["hfov"].get<double>(), 60.0, 1e-6);
+        EXPECT_EQ(v["pose"]["rotation"], rotation);
+        ASSERT_EQ(v["objects"].size(), 1u);
+        json post = v["objects"][0];
+        EXPECT_EQ(post["name"], "post");
+        EXPECT_EQ(post["class"], "human");
+        ASSERT_EQ(post["in_picture"], true) << post;
+        double centre = post["box"]["x"].get<double>() + post["box"]["width"].get<double>() / 2;
+        EXPECT_NEAR(centre, rotation == 0 ? 0.673 : 0.327, 0.02) << post;
+        EXPECT_GT(post["box"]["height"].get<double>(), 0.0);
+
+        // Through the web server: the same view, read-only.
+        files.write("web/www/local/camsim/view.cgi",
+                    "socket " + cam.root() + "/run/camsim/transfer\n");
+        files.write("web/www/local/camsim/other.cgi",
+                    "socket " + cam.root() + "/run/camsim/transfer\n");
+        testsupport::Lighttpd web(files.path() + "/web",
+                                  "$HTTP[\"url\"] =~ \"^/local/camsim/\" {\n"
+                                  "  cgi.assign = ( \".cgi\" => \"" CGIRELAY "\" )\n"
+                                  "}\n");
+        for (bool post_ : {false, true}) {
+            testsupport::HttpReply reply =
+                post_ ? testsupport::httpPost(web.url("/local/camsim/view.cgi"), "{}")
+                      : testsupport::httpGet(web.url("/local/camsim/view.cgi"));
+            ASSERT_EQ(reply.status, 200) << web.errorLog();
+            json w = json::parse(reply.body, nullptr, false);
+            EXPECT_EQ(w["stream"], v["stream"]) << reply.body;
+            EXPECT_EQ(w["objects"], v["objects"]);
+        }
+        // A relay file naming another CGI gets no answer from camsim.
+        EXPECT_EQ(testsupport::httpGet(web.url("/local/camsim/other.cgi")).status, 500);
+    }
+}
+
+// Once the daemon stops, its last frame (empty, time stamp 0) names no moment:
+// the view shows the current pose.
+TEST(CamsimServices, ViewOfTheLastEmptyFrameUsesThePoseNow)
+{
+    CamsimRunner cam;
+    int id = camsimtest::declareStreamObjects(cam);
+    ASSERT_GT(id, 0);
+    ASSERT_TRUE(camsimtest::sendStreamObjects(cam, id, "", 0));
+    json v = cam.control({{"cmd", "view"}});
+    ASSERT_TRUE(v["stream"].is_object()) << v;
+    EXPECT_EQ(v["stream"]["jsonframe"], "");
+    EXPECT_TRUE(v["stream"]["frame_time"].is_null());
+    EXPECT_LE(v["pose"]["time"].get<gint64>(), v["now"].get<gint64>());
+    EXPECT_TRUE(v["objects"].empty());
 }
 
 // The PTZ2 fault and signal commands refuse what they cannot do, and camsim

@@ -1,4 +1,5 @@
 // Scenario files: parsing, refusals that name the key, and object motion.
+#include <cmath>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -124,6 +125,30 @@ TEST(Scenario, MotionWithEntryExitAndPause)
     EXPECT_NEAR(objectPositionAt(o, 27)->x, 7.0, 1e-9);
     EXPECT_NEAR(objectPositionAt(o, 39)->x, 10.0, 1e-9);
     EXPECT_FALSE(objectPositionAt(o, 40).has_value());
+}
+
+TEST(Scenario, PolarWaypointsMoveAlongTheArc)
+{
+    Scenario s = parseScenario(R"({"objects": [{"path": [{"t": 0, "pan": 0, "distance": 20},
+        {"t": 10, "pan": 90, "distance": 20}, {"t": 20, "pan": 90, "distance": 30}]}]})");
+    const ObjectSpec& o = s.objects[0];
+    for (double t : {0.0, 3.0, 5.0, 10.0}) {
+        auto p = objectPositionAt(o, t);
+        ASSERT_TRUE(p.has_value());
+        // Exactly 9 degrees per second, always 20 m away.
+        EXPECT_NEAR(std::atan2(p->x, p->y) * 180 / M_PI, 9.0 * t, 1e-9) << t;
+        EXPECT_NEAR(std::hypot(p->x, p->y), 20.0, 1e-9) << t;
+    }
+    EXPECT_NEAR(objectPositionAt(o, 15)->x, 25.0, 1e-9);
+    EXPECT_TRUE(objectPositionAt(o, 5)->moving);
+
+    EXPECT_NE(errorOf(R"({"objects": [{"path": [{"pan": 0}]}]})").find("path[0].distance"),
+              std::string::npos);
+    EXPECT_NE(errorOf(R"({"objects": [{"path": [{"pan": 0, "distance": 5, "x": 1}]}]})")
+                  .find("either x and y or pan and distance"),
+              std::string::npos);
+    EXPECT_NE(errorOf(R"({"objects": [{"path": [{"pan": 0, "distance": 0}]}]})").find("distance"),
+              std::string::npos);
 }
 
 TEST(Scenario, ShippedScenariosLoad)

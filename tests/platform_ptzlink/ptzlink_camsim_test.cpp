@@ -123,8 +123,9 @@ protected:
 
 TEST_F(PtzlinkCamsim, ContinuousMovesIntegrateInBothSpeedSpaces)
 {
-    // Default space: 10 = a tenth of the 60 degree field of view per second.
-    EXPECT_NEAR(measuredPanSpeed(10), 6.0, 0.05);
+    // Default space: 100 = 3 fields of view per second, so 10 = 0.3 x 60
+    // degrees per second.
+    EXPECT_NEAR(measuredPanSpeed(10), 18.0, 0.05);
 
     int count = 0, selected = -1;
     ptzlink_space* spaces = nullptr;
@@ -140,7 +141,7 @@ TEST_F(PtzlinkCamsim, ContinuousMovesIntegrateInBothSpeedSpaces)
 
     // Alternate space: 0.2 reads as 10 in the default space.
     ASSERT_EQ(ptzlink_set_spaces(client, 256 | 2, 2), PTZLINK_OK);
-    EXPECT_NEAR(measuredPanSpeed(0.2), 6.0, 0.05);
+    EXPECT_NEAR(measuredPanSpeed(0.2), 18.0, 0.05);
     EXPECT_EQ(ptzlink_set_spaces(client, 512 | 1, 1), PTZLINK_ERR_REFUSED);
 
     // Zoom: 100 doubles per second.
@@ -158,7 +159,7 @@ TEST_F(PtzlinkCamsim, ContinuousMovesIntegrateInBothSpeedSpaces)
 TEST_F(PtzlinkCamsim, DataCacheInterpolatesThePastAndRefusesOutsideItsWindow)
 {
     long long t0 = monotonicUs();
-    ASSERT_EQ(ptzlink_continuous_move(client, 0, -50, 0), PTZLINK_OK); // 17 deg/s down
+    ASSERT_EQ(ptzlink_continuous_move(client, 0, -50.0 / 3, 0), PTZLINK_OK); // 17 deg/s down
     g_usleep(300000);
     Pose now, mid, late;
     ASSERT_EQ(read(0, now), PTZLINK_OK);

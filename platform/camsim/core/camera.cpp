@@ -65,6 +65,14 @@ Camera::Camera(const CameraLimits& limits, long long startUs) : limits_(limits)
     state_.vfov = vfovAt(state_.zoom);
 }
 
+bool Camera::setFovPerSecondAt100(double fovPerSecond)
+{
+    if (!std::isfinite(fovPerSecond) || fovPerSecond <= 0.0)
+        return false;
+    limits_.fovPerSecondAt100 = fovPerSecond;
+    return true;
+}
+
 double Camera::hfovAt(double zoom) const
 {
     return radToDeg(2.0 * std::atan(std::tan(degToRad(limits_.hfovWide / 2.0)) / zoom));
@@ -105,8 +113,9 @@ void Camera::step(double dt)
             wantPan = commanded_.pan;
             wantTilt = commanded_.tilt;
         } else {
-            wantPan = commanded_.pan * scale / 100.0 * state_.hfov;
-            wantTilt = commanded_.tilt * scale / 100.0 * state_.vfov;
+            double unit = scale / 100.0 * L.fovPerSecondAt100;
+            wantPan = commanded_.pan * unit * state_.hfov;
+            wantTilt = commanded_.tilt * unit * state_.vfov;
         }
         wantZoom = commanded_.zoom / 100.0;
     } else if (mode_ == Mode::Absolute) {

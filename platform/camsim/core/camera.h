@@ -23,6 +23,11 @@ struct CameraLimits {
     double tiltAccel = 720.0;
     double zoomMaxRate = 2.0; // stops per second
     double zoomAccel = 16.0;  // stops per second squared
+    // Pan/tilt speed 100 in the proportional space, in fields of view per
+    // second: the mechanical maximum over the field of view at zoom 1
+    // (180 deg/s over 60 degrees), so that 100 is full speed at the widest
+    // zoom and the same picture speed at every zoom.
+    double fovPerSecondAt100 = 3.0;
 };
 
 // Mechanical pan stops. Without them pan turns endlessly and wraps in
@@ -35,9 +40,9 @@ struct PanLimits {
 };
 
 // How continuous-move speeds are read.
-//  Proportional (default): pan/tilt 100 = one field of view per second at the
-//    current zoom (horizontal for pan, vertical for tilt), limited by the
-//    mechanical maximum.
+//  Proportional (default): pan/tilt 100 = CameraLimits::fovPerSecondAt100
+//    fields of view per second at the current zoom (horizontal for pan,
+//    vertical for tilt), limited by the mechanical maximum.
 //  Alternate: pan/tilt values are Proportional values divided by 50, i.e. a
 //    value v moves like 50 * v in Proportional.
 //  Degrees: pan/tilt in degrees per second (used by simulator extensions).
@@ -97,6 +102,9 @@ public:
     explicit Camera(const CameraLimits& limits = {}, long long startUs = 0);
 
     const CameraLimits& limits() const { return limits_; }
+    // Changes the proportional speed unit; false (and no change) unless it is
+    // a positive finite number.
+    bool setFovPerSecondAt100(double fovPerSecond);
     double hfovAt(double zoom) const;
     double vfovAt(double zoom) const;
 

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "paths.h"
+
 namespace camsim
 {
 
@@ -259,7 +261,7 @@ int EventHub::deliver(const Topic& topic, GVariant* notification)
 void EventHub::logSent(gint64 ts, int declaration, const Topic& topic, GVariant* data,
                        int deliveries)
 {
-    sent_.push_back(Sent{ts, declaration, topic.text(), dataJson(data), deliveries});
+    sent_.push_back(Sent{ts, monotonicUs(), declaration, topic.text(), dataJson(data), deliveries});
     while (sent_.size() > kSentKept)
         sent_.pop_front();
     // Copy: a listener may add or remove listeners.
@@ -312,6 +314,13 @@ void EventHub::dropOwner(const std::string& owner)
     }
 }
 
+std::size_t EventHub::dropSubscriptions()
+{
+    std::size_t n = subscriptions_.size();
+    subscriptions_.clear();
+    return n;
+}
+
 json EventHub::declaredJson() const
 {
     json out = json::array();
@@ -327,12 +336,20 @@ json EventHub::sentJson() const
 {
     json out = json::array();
     for (auto& s : sent_)
-        out.push_back({{"timestamp", s.timestampUs},
-                       {"declaration", s.declaration},
-                       {"topic", s.topic},
-                       {"data", s.data},
-                       {"deliveries", s.deliveries}});
+        out.push_back(sentEntry(s));
     return out;
+}
+
+json EventHub::latestSentJson() const
+{
+    return sent_.empty() ? json(nullptr) : sentEntry(sent_.back());
+}
+
+json EventHub::sentEntry(const Sent& s)
+{
+    return {
+        {"timestamp", s.timestampUs}, {"received", s.receivedUs}, {"declaration", s.declaration},
+        {"topic", s.topic},           {"data", s.data},           {"deliveries", s.deliveries}};
 }
 
 json EventHub::subscriptionsJson() const

@@ -44,6 +44,9 @@ public:
     using SentListener = std::function<void(const std::string& topic, const nlohmann::json& data)>;
     int addSentListener(SentListener listener);
     void removeSentListener(int id);
+    // The latest event sent as events-sent lists it (null when none yet):
+    // for a sent listener, the entry of the event it is told about.
+    nlohmann::json latestSentJson() const;
 
     // `declaration` is "(b@a{ss}@a{sv}@a{ss}@a{ss}@a{ss}@a{sv}s)"; returns the
     // new id (>= 0) or -1 when it names no topic level.
@@ -62,6 +65,8 @@ public:
     bool unsubscribe(int id);
     // Forgets the declarations and subscriptions of a client that left.
     void dropOwner(const std::string& owner);
+    // Forgets every subscription (the consumer restarted); returns how many.
+    std::size_t dropSubscriptions();
 
     nlohmann::json declaredJson() const;
     nlohmann::json sentJson() const;
@@ -84,12 +89,14 @@ private:
     };
     struct Sent {
         gint64 timestampUs;
-        int declaration; // 0: undeclared topic
+        gint64 receivedUs; // CLOCK_MONOTONIC when the hub took it
+        int declaration;   // 0: undeclared topic
         std::string topic;
         nlohmann::json data; // the values as JSON (others as GVariant text)
         int deliveries;
     };
 
+    static nlohmann::json sentEntry(const Sent& s);
     static Topic topicFrom(GVariant* names, GVariant* namespaces);
     static bool matches(const Topic& filter, const Topic& event);
     int deliver(const Topic& topic, GVariant* notification);

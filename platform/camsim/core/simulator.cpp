@@ -163,6 +163,9 @@ int Simulator::run(int argc, char** argv)
     options.addDouble("zoom", "initial zoom factor", &startZoom_);
     options.addDouble("preset-speed", "goto-preset speed, fraction of the maximum (default 0.5)",
                       &presetSpeed_);
+    options.addDouble("fov-per-second-at-100",
+                      "proportional pan/tilt speed 100 in fields of view per second (default 3)",
+                      &fovPerSecondAt100_);
 
     for (auto& reg : registeredModules()) {
         modules_.emplace_back(reg.name, reg.factory());
@@ -174,9 +177,10 @@ int Simulator::run(int argc, char** argv)
         return 2;
     }
     if (channels_ < 1 || tickMs_ < 1 || tickMs_ > 10 || !(presetSpeed_ > 0.0) ||
-        presetSpeed_ > 1.0) {
-        std::fprintf(stderr, "camsim: --channels >= 1, --tick-ms 1..10 and --preset-speed in "
-                             "(0, 1] please\n");
+        presetSpeed_ > 1.0 || !(fovPerSecondAt100_ <= 100.0) ||
+        !camera_.setFovPerSecondAt100(fovPerSecondAt100_)) {
+        std::fprintf(stderr, "camsim: --channels >= 1, --tick-ms 1..10, --preset-speed in "
+                             "(0, 1] and --fov-per-second-at-100 in (0, 100] please\n");
         return 2;
     }
     presets_.setGotoSpeed(presetSpeed_);

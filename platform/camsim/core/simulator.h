@@ -56,6 +56,7 @@ private:
     std::string tracePath_;
     double startPan_ = 0.0, startTilt_ = 0.0, startZoom_ = 1.0;
     double presetSpeed_ = 0.5;
+    double fovPerSecondAt100_ = CameraLimits{}.fovPerSecondAt100;
 };
 
 } // namespace camsim

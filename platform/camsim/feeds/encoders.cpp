@@ -183,23 +183,12 @@ std::string encodeAnalytics(const Frame& frame)
 {
     nlohmann::json observations = nlohmann::json::array();
     for (const Detection& d : frame.detections) {
-        // Device box -> displayed picture fractions (x right, y down).
-        double left, right, top, bottom;
-        if (frame.rotation == 180) {
-            left = (1.0 - d.box.right) / 2;
-            right = (1.0 - d.box.left) / 2;
-            top = (1.0 + d.box.bottom) / 2;
-            bottom = (1.0 + d.box.top) / 2;
-        } else {
-            left = (d.box.left + 1.0) / 2;
-            right = (d.box.right + 1.0) / 2;
-            top = (1.0 - d.box.top) / 2;
-            bottom = (1.0 - d.box.bottom) / 2;
-        }
+        PictureBox p = pictureBox(d.box, frame.rotation);
         observations.push_back({
             {"track_id", std::to_string(d.id)},
             {"class", {{"type", d.analyticsType}, {"score", d.score / 100.0}}},
-            {"bounding_box", {{"left", left}, {"right", right}, {"top", top}, {"bottom", bottom}}},
+            {"bounding_box",
+             {{"left", p.left}, {"right", p.right}, {"top", p.top}, {"bottom", p.bottom}}},
         });
     }
     nlohmann::json root = {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@
 #include "feedwire.h"
 #include "frame_engine.h"
 #include "scenario.h"
+#include "status_view.h"
 #include "tracking_observer.h"
 
 namespace camsim::feeds
@@ -95,6 +97,7 @@ public:
         addCommands(ctx.control);
         observer_ = std::make_unique<TrackingObserver>(ctx.events);
         addSceneColumns();
+        startView(ctx);
     }
 
     void stop() override
@@ -105,6 +108,7 @@ public:
                 ctx_->trace.removeColumns(*columns);
             *columns = 0;
         }
+        view_.reset();
         observer_.reset();
         server_.reset();
     }
@@ -409,6 +413,49 @@ private:
               });
     }
 
+    // VIEW: the tracker's latest status beside the scene (control "view" and
+    // "view.cgi" on the transfer socket /run/camsim/transfer).
+
+    void startView(Context& ctx)
+    {
+        view_ =
+            std::make_unique<StatusView>(ctx, [this](long long timeUs, const CameraState& pose) {
+                return sceneAt(timeUs, pose);
+            });
+        std::string error;
+        // Not fatal: without the socket's group (no root) the command still works.
+        if (!view_->serve(camPath("/run/camsim/transfer"), error))
+            std::fprintf(stderr, "camsim: %s\n", error.c_str());
+        ctx.control.add("view",
+                        "the latest streamObjects event with the pose and the scenario objects "
+                        "at its frame time (boxes as fractions of the displayed picture)",
+                        [this](const json&) { return view_->view(); });
+    }
+
+    json sceneAt(long long timeUs, const CameraState& pose)
+    {
+        std::vector<bool> present;
+        auto views = engine_->look(sceneTime(timeUs * 1000), viewOf(pose), &present);
+        const Scenario& s = engine_->scenario();
+        json objects = json::array();
+        for (std::size_t i = 0; i < views.size(); i++) {
+            bool in = present[i] && views[i].inPicture;
+            json box = nullptr;
+            if (in) {
+                PictureBox p = pictureBox(views[i].box, s.camera.rotation);
+                box = {{"x", p.left},
+                       {"y", p.top},
+                       {"width", p.right - p.left},
+                       {"height", p.bottom - p.top}};
+            }
+            objects.push_back({{"name", s.objects[i].name},
+                               {"class", s.objects[i].cls},
+                               {"in_picture", in},
+                               {"box", box}});
+        }
+        return {{"rotation", s.camera.rotation}, {"objects", std::move(objects)}};
+    }
+
     Context* ctx_ = nullptr;
     std::string scenarioPath_;
     std::unique_ptr<FeedServer> server_;
@@ -423,6 +470,7 @@ private:
     int traceColumns_ = 0;
     int sceneColumns_ = 0;
     std::unique_ptr<TrackingObserver> observer_;
+    std::unique_ptr<StatusView> view_;
 };
 
 } // namespace

@@ -17,6 +17,13 @@ constexpr double kRadToDeg = 180.0 / M_PI;
 constexpr float kMinVisibleShare = 0.3f;
 } // namespace
 
+PictureBox pictureBox(const Box& b, int rotation)
+{
+    if (rotation == 180)
+        return {(1.0 - b.right) / 2, (1.0 + b.bottom) / 2, (1.0 - b.left) / 2, (1.0 + b.top) / 2};
+    return {(b.left + 1.0) / 2, (1.0 - b.top) / 2, (b.right + 1.0) / 2, (1.0 - b.bottom) / 2};
+}
+
 float overlap(const Box& a, const Box& b)
 {
     Box i{std::max(a.left, b.left), std::min(a.top, b.top), std::min(a.right, b.right),

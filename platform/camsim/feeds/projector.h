@@ -27,6 +27,18 @@ struct Box {
     float area() const { return width() > 0 && height() > 0 ? width() * height() : 0.0f; }
 };
 
+// A box as fractions of the displayed picture: x to the right, y downward.
+struct PictureBox {
+    double left = 0.0;
+    double top = 0.0;
+    double right = 0.0;
+    double bottom = 0.0;
+};
+
+// A device box in the displayed picture: a picture rotated by 180 degrees
+// shows the sensor mirrored in both directions.
+PictureBox pictureBox(const Box& box, int rotation);
+
 // Intersection over union of two boxes (0 when either is empty).
 float overlap(const Box& a, const Box& b);
 

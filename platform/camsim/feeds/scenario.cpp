@@ -183,7 +183,21 @@ ObjectSpec parseObject(const json& j, std::size_t index)
         const json& p = objectAt((*path)[i], pw);
         if (i > 0 && member(p, "t") == nullptr)
             fail(pw + ".t", "missing");
-        Waypoint wp{num(p, "t", pw, 0.0, 0, 1e7), requiredNum(p, "x", pw), requiredNum(p, "y", pw)};
+        Waypoint wp{num(p, "t", pw, 0.0, 0, 1e7)};
+        if (member(p, "pan") != nullptr || member(p, "distance") != nullptr) {
+            if (member(p, "x") != nullptr || member(p, "y") != nullptr)
+                fail(pw, "either x and y or pan and distance");
+            wp.polar = true;
+            wp.pan = num(p, "pan", pw, 0.0, -36000, 36000);
+            if (member(p, "distance") == nullptr)
+                fail(pw + ".distance", "missing");
+            wp.distance = num(p, "distance", pw, 0.0, 0.1, 1e6);
+            wp.x = wp.distance * std::sin(wp.pan * M_PI / 180.0);
+            wp.y = wp.distance * std::cos(wp.pan * M_PI / 180.0);
+        } else {
+            wp.x = requiredNum(p, "x", pw);
+            wp.y = requiredNum(p, "y", pw);
+        }
         if (!o.path.empty() && wp.t <= o.path.back().t)
             fail(pw + ".t", "waypoint times must increase");
         o.path.push_back(wp);
@@ -391,8 +405,15 @@ std::optional<GroundPosition> objectPositionAt(const ObjectSpec& object, double 
     const Waypoint& b = *next;
     const Waypoint& a = *(next - 1);
     double f = (motionT - a.t) / (b.t - a.t);
-    pos.x = a.x + (b.x - a.x) * f;
-    pos.y = a.y + (b.y - a.y) * f;
+    if (a.polar && b.polar) {
+        double pan = (a.pan + (b.pan - a.pan) * f) * M_PI / 180.0;
+        double d = a.distance + (b.distance - a.distance) * f;
+        pos.x = d * std::sin(pan);
+        pos.y = d * std::cos(pan);
+    } else {
+        pos.x = a.x + (b.x - a.x) * f;
+        pos.y = a.y + (b.y - a.y) * f;
+    }
     pos.moving = !paused && (a.x != b.x || a.y != b.y);
     return pos;
 }

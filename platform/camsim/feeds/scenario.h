@@ -15,10 +15,17 @@ namespace camsim::feeds
 // the north; pan 0 looks north and grows toward the east. Times in seconds
 // from the start of the scenario.
 
+// A waypoint is given either on the ground grid (x, y) or as a direction
+// and distance from the camera (pan in degrees, distance in metres). Between
+// two polar waypoints the object moves along the arc: pan and distance are
+// interpolated, so a ramp in pan is exact in angle.
 struct Waypoint {
     double t = 0.0;
     double x = 0.0;
     double y = 0.0;
+    bool polar = false;
+    double pan = 0.0;
+    double distance = 0.0;
 };
 
 // The object stands still from `at` for `duration` seconds; the rest of its

@@ -121,6 +121,11 @@ public:
 
         ctx.ownName(kProducerName);
         ctx.ownName(kConsumerName);
+
+        ctx.control.add("events-restart",
+                        "the event consumer restarts: drops every subscription, releases "
+                        "com.zeto.EventConsumerd1 and owns it again after away=SECONDS (default 0)",
+                        [this](const nlohmann::json& r) { return restartConsumer(r); });
     }
 
     void stop() override
@@ -128,6 +133,7 @@ public:
         if (ctx_ == nullptr)
             return;
         ctx_->events.setSink(nullptr);
+        cancelReturn();
         g_dbus_connection_signal_unsubscribe(ctx_->bus, ownerWatch_);
         for (guint id : registrations_)
             g_dbus_connection_unregister_object(ctx_->bus, id);
@@ -140,6 +146,48 @@ public:
     ~EventServices() override { stop(); }
 
 private:
+    // A restarting consumer forgets its subscribers and is away from the bus
+    // for a while: clients see the name vanish and come back.
+    nlohmann::json restartConsumer(const nlohmann::json& request)
+    {
+        double away = ControlSurface::number(request, "away", 0.0);
+        if (!(away >= 0.0 && away <= 3600.0))
+            throw ControlError("away must be 0 to 3600 seconds");
+        cancelReturn();
+        std::size_t dropped = ctx_->events.dropSubscriptions();
+        GError* err = nullptr;
+        GVariant* r = g_dbus_connection_call_sync(
+            ctx_->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "ReleaseName", g_variant_new("(s)", kConsumerName), G_VARIANT_TYPE("(u)"),
+            G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &err);
+        if (r == nullptr) {
+            std::string msg = err->message;
+            g_error_free(err);
+            throw ControlError("cannot release " + std::string(kConsumerName) + ": " + msg);
+        }
+        g_variant_unref(r);
+        returnTimer_ = ctx_->addTimer(static_cast<unsigned>(away * 1000.0), [this]() {
+            g_source_unref(returnTimer_);
+            returnTimer_ = nullptr;
+            try {
+                ctx_->ownName(kConsumerName);
+            } catch (const std::exception& e) {
+                g_message("events-restart: %s", e.what());
+            }
+            return false;
+        });
+        return nlohmann::json{{"dropped", dropped}, {"away", away}};
+    }
+
+    void cancelReturn()
+    {
+        if (returnTimer_ == nullptr)
+            return;
+        g_source_destroy(returnTimer_);
+        g_source_unref(returnTimer_);
+        returnTimer_ = nullptr;
+    }
+
     void registerObject(const char* path, const char* iface)
     {
         static const GDBusInterfaceVTable vtable = {onMethod, nullptr, nullptr, {}};
@@ -236,6 +284,7 @@ private:
     std::vector<guint> registrations_;
     guint ownerWatch_ = 0;
     int firstId_ = 1;
+    GSource* returnTimer_ = nullptr; // owns the consumer name again after events-restart
 };
 
 } // namespace

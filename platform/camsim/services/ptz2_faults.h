@@ -10,8 +10,11 @@ namespace camsim
 
 enum class Ptz2Fault {
     None,
-    NoPresets,  // GetPresets is refused
-    OddObjects, // GetManagedObjects lists objects that are no proper channels
+    NoPresets,    // GetPresets is refused
+    OddObjects,   // GetManagedObjects lists objects that are no proper channels
+    NoFd,         // CreateSocketAsAutotracker answers a handle without the fd list; the
+                  // connection stays until DestroySocket gives the handle back
+    RefuseSocket, // CreateSocketAsAutotracker is refused
 };
 
 struct Ptz2FaultMode {
@@ -23,6 +26,8 @@ inline constexpr Ptz2FaultMode kPtz2Faults[] = {
     {"none", Ptz2Fault::None},
     {"nopresets", Ptz2Fault::NoPresets},
     {"odd-objects", Ptz2Fault::OddObjects},
+    {"nofd", Ptz2Fault::NoFd},
+    {"refuse-socket", Ptz2Fault::RefuseSocket},
 };
 
 inline bool ptz2FaultFromName(const std::string& name, Ptz2Fault& fault)

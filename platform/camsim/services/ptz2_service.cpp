@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -122,6 +124,24 @@ public:
                             link_->setFault(f);
                             return nlohmann::json(nullptr);
                         });
+        ctx.control.add("ptzlink-close",
+                        "the driver drops a control-socket connection: handle=N, or every "
+                        "connection without it; returns the handles closed",
+                        [this](const nlohmann::json& r) {
+                            std::vector<int> closed;
+                            if (r.contains("handle")) {
+                                double h = ControlSurface::number(r, "handle");
+                                if (h != std::floor(h) || h < 1 || h > INT32_MAX ||
+                                    !link_->close(static_cast<int>(h)))
+                                    throw ControlError("no such connection");
+                                closed.push_back(static_cast<int>(h));
+                            } else {
+                                for (int h : link_->handles())
+                                    if (link_->close(h))
+                                        closed.push_back(h);
+                            }
+                            return nlohmann::json{{"closed", closed}};
+                        });
         ctx.control.add("ptz2-fault",
                         "make the PTZ2 service misbehave: mode " + ptz2FaultNames() +
                             " (nopresets: GetPresets refused; odd-objects: GetManagedObjects "
@@ -150,6 +170,8 @@ public:
         for (guint id : registrations_)
             g_dbus_connection_unregister_object(ctx_->bus, id);
         registrations_.clear();
+        while (!withheld_.empty())
+            releaseWithheld(withheld_.begin()->first);
         link_.reset();
         if (info_ != nullptr)
             g_dbus_node_info_unref(info_);
@@ -166,6 +188,15 @@ private:
     };
 
     static std::string channelPath(int ch) { return fmt::format("{}/Channel/{}", kRootPath, ch); }
+
+    void releaseWithheld(int handle)
+    {
+        auto it = withheld_.find(handle);
+        if (it == withheld_.end())
+            return;
+        ::close(it->second);
+        withheld_.erase(it);
+    }
 
     void registerObject(const std::string& path, const char* iface, int channel)
     {
@@ -324,10 +355,21 @@ private:
                                                            "this channel has no PTZ");
                 return;
             }
+            if (self->fault_ == Ptz2Fault::RefuseSocket) {
+                g_dbus_method_invocation_return_dbus_error(inv, kErrorFailed, "sockets refused");
+                return;
+            }
             int handle = 0;
             int fd = self->link_->open(handle);
             if (fd < 0) {
                 g_dbus_method_invocation_return_dbus_error(inv, kErrorFailed, std::strerror(errno));
+                return;
+            }
+            if (self->fault_ == Ptz2Fault::NoFd) {
+                // Keep the client's end: the connection lives until the
+                // handle is given back.
+                self->withheld_[handle] = fd;
+                g_dbus_method_invocation_return_value(inv, g_variant_new("(i)", handle));
                 return;
             }
             GUnixFDList* fds = g_unix_fd_list_new_from_array(&fd, 1); // takes the fd
@@ -337,6 +379,7 @@ private:
         } else if (m == "DestroySocket") {
             gint32 handle = 0;
             g_variant_get(params, "(i)", &handle);
+            self->releaseWithheld(handle);
             if (!self->link_->close(handle)) {
                 g_dbus_method_invocation_return_dbus_error(inv, kErrorFailed, "unknown handle");
                 return;
@@ -357,6 +400,7 @@ private:
     int cameraListener_ = 0;
     guint32 ptzReady_ = 1;
     Ptz2Fault fault_ = Ptz2Fault::None;
+    std::map<int, int> withheld_; // handle -> client end kept back by the nofd fault
 };
 
 } // namespace

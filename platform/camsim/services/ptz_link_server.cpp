@@ -109,6 +109,14 @@ bool PtzLinkServer::close(int handle)
     return true;
 }
 
+std::vector<int> PtzLinkServer::handles() const
+{
+    std::vector<int> out;
+    for (auto& [h, c] : connections_)
+        out.push_back(h);
+    return out;
+}
+
 void PtzLinkServer::drop(int handle)
 {
     auto it = connections_.find(handle);

@@ -5,6 +5,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "camsim/core/module.h"
 
@@ -40,6 +41,7 @@ public:
     // handle, or -1 with errno set.
     int open(int& handle);
     bool close(int handle);
+    std::vector<int> handles() const;
 
     void setFault(Fault fault) { fault_ = fault; }
     static bool faultFromName(const std::string& name, Fault& fault);

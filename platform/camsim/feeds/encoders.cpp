@@ -86,11 +86,11 @@ Bytes encodeDetectorInformation(unsigned channel, const std::vector<DetectorClas
         objs[i].name = const_cast<char*>(classes[i].name.c_str());
         cals[i].resize(classes[i].calibrations.size());
         for (std::size_t k = 0; k < cals[i].size(); k++) {
-            const CalibrationSpec& spec = classes[i].calibrations[k];
+            const ClassCalibration& cal = classes[i].calibrations[k];
             vod__calibration__init(&cals[i][k]);
-            cals[i][k].precision = static_cast<float>(spec.precision);
-            cals[i][k].recall = static_cast<float>(spec.recall);
-            cals[i][k].threshold = static_cast<float>(spec.threshold);
+            cals[i][k].precision = static_cast<float>(cal.precision);
+            cals[i][k].recall = static_cast<float>(cal.recall);
+            cals[i][k].threshold = static_cast<float>(cal.threshold);
             calPtrs[i].push_back(&cals[i][k]);
         }
         objs[i].n_calibrations = calPtrs[i].size();

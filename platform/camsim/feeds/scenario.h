@@ -92,7 +92,7 @@ struct PresetSpec {
 };
 
 // A class of the detector's class list with its calibration points.
-struct CalibrationSpec {
+struct ClassCalibration {
     double precision = 0.0;
     double recall = 0.0;
     double threshold = 0.0;
@@ -101,7 +101,7 @@ struct CalibrationSpec {
 struct DetectorClassSpec {
     unsigned id = 0;
     std::string name;
-    std::vector<CalibrationSpec> calibrations;
+    std::vector<ClassCalibration> calibrations;
 };
 
 struct DetectorSpec {

@@ -14,7 +14,7 @@ namespace quillon
 //
 // A topic is a "/"-separated list of levels, each
 //     [namespace:]name[(nice name)]{tag}...
-// and a key specification a ","-separated list of keys, each
+// and a key list a ","-separated list of keys, each
 //     name[(description)][[type letter]]{tag}...
 // with the type letters b (bool) and i (int); anything else is a string.
 // Levels and keys whose name would hold one of "{}()[]" are refused with a
@@ -73,7 +73,7 @@ std::string topicKey(int32_t index);
 // DeclareEvent's argument "(b@a{ss}@a{sv}@a{ss}@a{ss}@a{ss}@a{sv}s)".
 GVariant* generateEventDeclaration(const std::string& topic, const std::string& keySpec,
                                    bool leading);
-// Subscribe's filter "(@a{ss}@a{sv}@a{ss}@a{sv})"; the key specification may
+// Subscribe's filter "(@a{ss}@a{sv}@a{ss}@a{sv})"; the key list may
 // be empty.
 GVariant* generateEventSubscription(const std::string& topic, const std::string& keySpec);
 // A declaration from plain levels ("name" or "name:nice name", namespace

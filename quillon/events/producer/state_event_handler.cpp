@@ -13,15 +13,15 @@ std::string quillonTopic(const std::string& leaf)
     return "tnszeto:Plinth/tnszeto:Quillon/" + leaf;
 }
 
-StateEventHandler::StateEventHandler(Spec spec)
-    : spec_(std::move(spec)),
+StateEventHandler::StateEventHandler(Setup setup)
+    : setup_(std::move(setup)),
       declaration_(
           [this](EventProducer& producer) {
-              return producer.declare(spec_.topic, spec_.keySpec, spec_.leading);
+              return producer.declare(setup_.topic, setup_.keySpec, setup_.leading);
           },
           [this](int32_t id) {
               quillonLog(LOG_WARNING, "Could not declare event: %d\n", id);
-              quillonLog(LOG_ERR, "%s declare failed\n", spec_.handlerName);
+              quillonLog(LOG_ERR, "%s declare failed\n", setup_.handlerName);
           })
 {
 }
@@ -49,7 +49,7 @@ void StateEventHandler::set(bool value, int32_t channel, int64_t timeUs)
     if (EventProducer* producer = session_.ready(declaration_))
         producer->sendValues(
             declaration_.id(),
-            {{spec_.key, g_variant_new_boolean(value)}, {"channel", g_variant_new_int32(channel)}},
+            {{setup_.key, g_variant_new_boolean(value)}, {"channel", g_variant_new_int32(channel)}},
             wallClockUs(timeUs));
 }
 

@@ -19,7 +19,7 @@ class EventProducer;
 class StateEventHandler
 {
 public:
-    struct Spec {
+    struct Setup {
         const char* handlerName; // for "<name> declare failed"
         std::string topic;
         std::string keySpec;
@@ -27,7 +27,7 @@ public:
         bool leading;
     };
 
-    explicit StateEventHandler(Spec spec);
+    explicit StateEventHandler(Setup setup);
     virtual ~StateEventHandler();
     StateEventHandler(const StateEventHandler&) = delete;
     StateEventHandler& operator=(const StateEventHandler&) = delete;
@@ -46,7 +46,7 @@ public:
     int32_t declarationId() const { return declaration_.id(); }
 
 private:
-    Spec spec_;
+    Setup setup_;
     DeclaredEvent declaration_;
     EventSession session_{{&declaration_}};
     bool value_ = false;

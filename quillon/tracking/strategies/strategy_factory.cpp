@@ -5,9 +5,12 @@
 namespace quillon
 {
 
-std::shared_ptr<GenericTracker> makeStrategy(int, int, TrackerCallback, Tracker*, bool)
+std::shared_ptr<GenericTracker> makeStrategy(int trackerType, int channel, TrackerCallback callback,
+                                             Tracker* tracker, bool debug)
 {
-    return nullptr;
+    if (trackerType == 1 || trackerType == 5)
+        return makeDetectionStrategy(trackerType, channel, std::move(callback), tracker, debug);
+    return makeSceneStrategy(trackerType, channel, std::move(callback), tracker, debug);
 }
 
 int strategySource(int trackerType)

@@ -10,7 +10,8 @@
 namespace quillon
 {
 
-FusionClient::FusionClient(int channelNumber) : channel(channelNumber), classes_(makeFusionClassTable())
+FusionClient::FusionClient(int channelNumber)
+    : channel(channelNumber), classes_(makeFusionClassTable())
 {
 }
 

@@ -4,10 +4,9 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "quillon/config/geometry/coordinates.h"
 #include "quillon/core/log.h"

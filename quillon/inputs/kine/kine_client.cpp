@@ -23,7 +23,8 @@ thread_local KineClient* threadClient = nullptr;
 
 KineClient::KineClient(int channelIndex) : KineClient(channelIndex, Channel::instance()) {}
 
-KineClient::KineClient(int channelIndex, Channel& channelBus) : channel(channelIndex), bus(channelBus)
+KineClient::KineClient(int channelIndex, Channel& channelBus)
+    : channel(channelIndex), bus(channelBus)
 {
     quillonLog(LOG_INFO, "KineClient created. \n");
 }

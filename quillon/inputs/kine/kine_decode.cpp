@@ -26,9 +26,8 @@ void fillObject(const Scene__Object& in, std::int64_t sceneTimeUs, KineObject& o
     if (in.confidence_opt_case == SCENE__OBJECT__CONFIDENCE_OPT_CONFIDENCE)
         confidence = in.confidence;
     // Out-of-range or NaN confidences read as 0 instead of overflowing.
-    out.setConfidence(confidence >= 0.0f && confidence < 2147483520.0f
-                          ? static_cast<int>(confidence)
-                          : 0);
+    out.setConfidence(
+        confidence >= 0.0f && confidence < 2147483520.0f ? static_cast<int>(confidence) : 0);
     out.objectType = -1;
     if (in.bounding_box_opt_case == SCENE__OBJECT__BOUNDING_BOX_OPT_BOUNDING_BOX &&
         in.bounding_box != nullptr) {

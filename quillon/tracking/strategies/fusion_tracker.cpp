@@ -91,9 +91,8 @@ void FusionTracker::buildFusedScene()
             const Point c = k->shape.centroid();
             const float halfW = box.width * (1.0f + std::fabs(k->velocityX)) * 0.5f;
             const float halfH = box.height * (1.0f + std::fabs(k->velocityY)) * 0.5f;
-            const auto [id, score] =
-                vod.findBestOverlap({c.x - halfW, c.y - halfH, 2 * halfW, 2 * halfH},
-                                    k->confidenceThreshold);
+            const auto [id, score] = vod.findBestOverlap(
+                {c.x - halfW, c.y - halfH, 2 * halfW, 2 * halfH}, k->confidenceThreshold);
             if (id >= 0 && score >= kMinOverlap) {
                 auto v = vod.findObject(id);
                 if (v)
@@ -131,7 +130,8 @@ bool FusionTracker::setTrackingObject(int id, bool force)
 
 void FusionTracker::unsetTrackingObject(bool exclude)
 {
-    quillonLog(LOG_INFO, "Stopping tracking object with ID: %d (%d)\n", trackedId_, exclude ? 1 : 0);
+    quillonLog(LOG_INFO, "Stopping tracking object with ID: %d (%d)\n", trackedId_,
+               exclude ? 1 : 0);
     if (exclude && trackedId_ >= 0) {
         kine_.exclude(trackedId_);
         fused_.exclude(trackedId_);

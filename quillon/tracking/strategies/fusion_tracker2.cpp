@@ -169,7 +169,7 @@ void FusionTracker2::updatePairs(const TrackerScene& vod)
             continue;
         }
         if (v) {
-            if (v->confident) {
+            if (v->isConfident()) {
                 const auto [kid, score] = kine_.findBestOverlap(v->getBox(), 1);
                 if (kid >= 0) {
                     p.kineId = kid;
@@ -188,8 +188,9 @@ void FusionTracker2::updatePairs(const TrackerScene& vod)
                 const auto nv = vod.findObject(vid);
                 next.emplace(vid, Pair{vid, pair.kineId, nv->getBox(), score});
                 if (isTracked) {
-                    quillonLog(LOG_INFO, "  dropped VOD / found new similar VOD (kine ok)  id:%d->%d\n",
-                               key, vid);
+                    quillonLog(LOG_INFO,
+                               "  dropped VOD / found new similar VOD (kine ok)  id:%d->%d\n", key,
+                               vid);
                     logBox("KINE", k->id, k->getBox());
                     logBox(" VOD", vid, nv->getBox());
                     tracked = vid;
@@ -210,9 +211,10 @@ void FusionTracker2::updatePairs(const TrackerScene& vod)
             } else {
                 next.emplace(vid, Pair{vid, pair.kineId, nv->getBox(), score});
                 if (isTracked) {
-                    quillonLog(LOG_INFO,
-                               "  dropped VOD / found new similar VOD (kine also gone)  id:%d->%d\n",
-                               key, vid);
+                    quillonLog(
+                        LOG_INFO,
+                        "  dropped VOD / found new similar VOD (kine also gone)  id:%d->%d\n", key,
+                        vid);
                     logBox(" VOD", vid, nv->getBox());
                     tracked = vid;
                 }
@@ -241,9 +243,10 @@ void FusionTracker2::updatePairs(const TrackerScene& vod)
                        trackedFusedId_);
             tracked = -1;
         } else if (next.count(tracked) == 0) {
-            quillonLog(LOG_WARNING,
-                       "Warning tracking %d but didn't find it in fusion stage, internal error? %d\n",
-                       tracked, static_cast<int>(next.size()));
+            quillonLog(
+                LOG_WARNING,
+                "Warning tracking %d but didn't find it in fusion stage, internal error? %d\n",
+                tracked, static_cast<int>(next.size()));
         }
     }
     pairs_ = std::move(next);

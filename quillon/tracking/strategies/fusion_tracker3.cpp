@@ -44,8 +44,9 @@ void FusionTracker3::handleMessage(const std::shared_ptr<Message>& message)
     if (auto fused = std::dynamic_pointer_cast<FusionSceneMessage>(message)) {
         if (fused->owner == this)
             step(std::move(fused->scene));
-    } else if (auto viewport = std::dynamic_pointer_cast<
-                   TrackerSettingsMessage<viewport_configuration_t>>(message)) {
+    } else if (auto viewport =
+                   std::dynamic_pointer_cast<TrackerSettingsMessage<viewport_configuration_t>>(
+                       message)) {
         client_->setRotation(viewport->get().rotation);
     }
 }
@@ -90,7 +91,8 @@ bool FusionTracker3::setTrackingObject(int id, bool force)
 
 void FusionTracker3::unsetTrackingObject(bool exclude)
 {
-    quillonLog(LOG_INFO, "Stopping tracking object with ID: %d (%d)\n", trackedId_, exclude ? 1 : 0);
+    quillonLog(LOG_INFO, "Stopping tracking object with ID: %d (%d)\n", trackedId_,
+               exclude ? 1 : 0);
     if (trackedId_ >= 0) {
         if (exclude)
             scene_.exclude(trackedId_);

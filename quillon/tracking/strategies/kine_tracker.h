@@ -21,7 +21,8 @@ class KineClient;
 class KineTracker : public GenericTracker
 {
 public:
-    KineTracker(int channel, TrackerCallback callback, Tracker* tracker, const SceneFeeds& feeds = {});
+    KineTracker(int channel, TrackerCallback callback, Tracker* tracker,
+                const SceneFeeds& feeds = {});
     ~KineTracker() override;
 
     void handleMessage(const std::shared_ptr<Message>& message) override;

@@ -451,8 +451,7 @@ void FeedServer::armDelayed()
     const std::int64_t waitNs = std::max<std::int64_t>(0, due - feedwire_monotonic_ns());
     delayTimer_ = g_timeout_source_new(static_cast<guint>((waitNs + 999999) / 1000000));
     g_source_set_priority(delayTimer_, G_PRIORITY_HIGH);
-    g_source_set_callback(delayTimer_,
-                          G_SOURCE_FUNC(+[](gpointer self) -> gboolean {
+    g_source_set_callback(delayTimer_, G_SOURCE_FUNC(+[](gpointer self) -> gboolean {
                               return static_cast<FeedServer*>(self)->onDelayed();
                           }),
                           this, nullptr);

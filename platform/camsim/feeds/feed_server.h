@@ -124,7 +124,7 @@ private:
     std::uint64_t dropped_ = 0;
     DetFault detFault_ = DetFault::None;
     Bytes detectorInfo_;
-    int delayMs_[3] = {0, 0, 0};      // by Kind
+    int delayMs_[3] = {0, 0, 0};     // by Kind
     std::deque<Delayed> delayed_[3]; // by Kind, due times increasing
     GSource* delayTimer_ = nullptr;
 };

@@ -406,8 +406,7 @@ private:
                       throw ControlError("frame too large");
                   return json{{"sent", server_->injectDetFrame(payload)}};
               });
-        c.add("mbx-publish",
-              "publish a raw analytics payload now on every channel: payload=TEXT",
+        c.add("mbx-publish", "publish a raw analytics payload now on every channel: payload=TEXT",
               [this](const json& r) {
                   std::string payload = ControlSurface::text(r, "payload");
                   if (payload.size() > FEEDWIRE_MAX_PAYLOAD - 16)

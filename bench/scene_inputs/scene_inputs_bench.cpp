@@ -11,8 +11,11 @@
 // - a FusionTracker2 scene-engine step with a full detection history;
 // - FusionTracker2 fed 30 objects at 30 fps for the given simulated minutes:
 //   resident memory after the first minute and at the end.
-// Each timing is the median and 99th percentile of single calls.
+// Each timing is the median and 99th percentile of single calls, in CPU time
+// of the calling thread (the shared build machine preempts often; wall-clock
+// medians are printed beside them).
 #include <malloc.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,25 +47,43 @@ using Clock = std::chrono::steady_clock;
 constexpr int kObjects = 30;
 constexpr std::int64_t kFrameUs = 33333;
 
-void report(const char* what, std::vector<double> us, double target)
+double threadCpuUs()
 {
-    std::sort(us.begin(), us.end());
-    const double median = us[us.size() / 2];
-    const double p99 = us[us.size() * 99 / 100];
-    std::printf("%-58s median %8.2f us  p99 %8.2f us  (target <= %.0f us) %s\n", what, median, p99,
-                target, median <= target ? "ok" : "MISSED");
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
 }
 
-std::vector<double> timeEach(int n, const std::function<void(int)>& setup,
-                             const std::function<void(int)>& call)
+struct Timings {
+    std::vector<double> cpu;
+    std::vector<double> wall;
+};
+
+double percentile(std::vector<double> v, double q)
 {
-    std::vector<double> out;
-    out.reserve(static_cast<std::size_t>(n));
+    std::sort(v.begin(), v.end());
+    return v[static_cast<std::size_t>(static_cast<double>(v.size() - 1) * q)];
+}
+
+void report(const char* what, const Timings& t, double target)
+{
+    const double median = percentile(t.cpu, 0.5);
+    std::printf("%-54s cpu median %7.2f us p99 %8.2f us, wall median %7.2f us (target <= %.0f "
+                "us) %s\n",
+                what, median, percentile(t.cpu, 0.99), percentile(t.wall, 0.5), target,
+                median <= target ? "ok" : "MISSED");
+}
+
+Timings timeEach(int n, const std::function<void(int)>& setup, const std::function<void(int)>& call)
+{
+    Timings out;
     for (int i = 0; i < n; i++) {
         setup(i);
+        const double c0 = threadCpuUs();
         const auto t0 = Clock::now();
         call(i);
-        out.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        out.wall.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        out.cpu.push_back(threadCpuUs() - c0);
     }
     return out;
 }
@@ -109,11 +130,11 @@ std::string analyticsPayload()
 {
     nlohmann::json list = nlohmann::json::array();
     for (int k = 0; k < kObjects; k++)
-        list.push_back({{"track_id", std::to_string(k + 1)},
-                        {"class", {{"type", k % 3 == 0 ? "Car" : "Human"}, {"score", 0.87}}},
-                        {"bounding_box",
-                         {{"left", 0.03 * k}, {"right", 0.03 * k + 0.05}, {"top", 0.4},
-                          {"bottom", 0.6}}}});
+        list.push_back(
+            {{"track_id", std::to_string(k + 1)},
+             {"class", {{"type", k % 3 == 0 ? "Car" : "Human"}, {"score", 0.87}}},
+             {"bounding_box",
+              {{"left", 0.03 * k}, {"right", 0.03 * k + 0.05}, {"top", 0.4}, {"bottom", 0.6}}}});
     return nlohmann::json{{"frame", {{"observations", list}}}}.dump();
 }
 
@@ -196,7 +217,7 @@ int main(int argc, char** argv)
                    }),
                100);
     }
-    {
+    if (minutes > 1) {
         // Ids turn over every 300 frames (10 s), as people come and go.
         FusionTracker2 t(1, nullptr, nullptr, feeds);
         const long frames = static_cast<long>(minutes) * 60 * 30;

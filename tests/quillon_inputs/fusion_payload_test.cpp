@@ -148,6 +148,40 @@ TEST(FusionPayload, BadObservationsLoseOnlyThemselves)
     EXPECT_EQ(s.objects[1]->id, 2147483647);
 }
 
+TEST(FusionPayload, OnlyTheObservationFieldsCount)
+{
+    const std::string box = R"("bounding_box":{"left":0.1,"right":0.2,"top":0.1,"bottom":0.2})";
+    struct Case {
+        std::string text;
+        std::vector<int> ids;
+    } cases[] = {
+        // Other keys and nested look-alikes are ignored; non-object entries
+        // are dropped.
+        {R"({"v":1,"frame":{"x":{"observations":[]},"observations":[{"track_id":"1","x":)"
+         R"({"track_id":"9"},"class":{"type":"Human","score":0.5,"more":[1]},)" +
+             box + R"(},[1],null,"2"]}})",
+         {1}},
+        // The last of repeated keys holds.
+        {R"({"frame":{"observations":[{"track_id":"1","class":{"type":"Human","score":0.5},)" +
+             box + R"(}]},"frame":{"observations":[]}})",
+         {}},
+        {R"({"frame":{"observations":[{"track_id":"x","track_id":"4","class":{"type":"Car"},)"
+         R"("class":{"type":"Human","score":0.5},)" +
+             box + R"(}]}})",
+         {4}},
+        {R"({"frame":{"observations":[{"track_id":"4","class":{"type":"Human","score":0.5},)" +
+             box + R"(,"bounding_box":[0.1,0.2,0.1,0.2]}]}})",
+         {}},
+    };
+    for (const Case& c : cases) {
+        TrackerScene s = parse(c.text);
+        std::vector<int> ids;
+        for (const auto& o : s.objects)
+            ids.push_back(o->id);
+        EXPECT_EQ(ids, c.ids) << c.text;
+    }
+}
+
 TEST(FusionPayload, PayloadsWithoutObservationsAreDropped)
 {
     const char* texts[] = {"",

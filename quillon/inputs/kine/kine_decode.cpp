@@ -1,5 +1,9 @@
 #include "quillon/inputs/kine/kine_decode.h"
 
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
 #include "quillon/core/log.h"
 #include "scene.pb-c.h"
 
@@ -8,6 +12,59 @@ namespace quillon
 
 namespace
 {
+
+// Bump allocator for one decode at a time on one thread: the unpacked Scene
+// lives only until its objects are copied out, so its many small parts come
+// from one block that is reset afterwards. What does not fit is taken from
+// the heap and freed at the reset.
+class DecodeArena
+{
+public:
+    static constexpr std::size_t kBlock = 64 * 1024;
+
+    DecodeArena() : block(new std::max_align_t[kBlock / sizeof(std::max_align_t)]) {}
+    ~DecodeArena() { reset(); }
+    DecodeArena(const DecodeArena&) = delete;
+    DecodeArena& operator=(const DecodeArena&) = delete;
+
+    ProtobufCAllocator* allocator() { return &allocator_; }
+    void reset()
+    {
+        used = 0;
+        for (void* p : spill)
+            std::free(p);
+        spill.clear();
+    }
+
+private:
+    static void* alloc(void* self, std::size_t size)
+    {
+        auto* arena = static_cast<DecodeArena*>(self);
+        const std::size_t need =
+            (size + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+        if (need <= kBlock - arena->used) {
+            void* p = reinterpret_cast<char*>(arena->block.get()) + arena->used;
+            arena->used += need;
+            return p;
+        }
+        void* p = std::malloc(size);
+        if (p != nullptr)
+            arena->spill.push_back(p);
+        return p;
+    }
+    static void release(void*, void*) {}
+
+    std::unique_ptr<std::max_align_t[]> block;
+    std::size_t used = 0;
+    std::vector<void*> spill;
+    ProtobufCAllocator allocator_{alloc, release, this};
+};
+
+DecodeArena& threadArena()
+{
+    thread_local DecodeArena arena;
+    return arena;
+}
 
 std::int32_t eventAction(int wire)
 {
@@ -53,10 +110,12 @@ bool decodeKineMessage(const std::uint8_t* buffer, std::size_t limit, KineSceneU
                (static_cast<std::uint32_t>(buffer[2]) << 8) | static_cast<std::uint32_t>(buffer[3]);
     // A word below 4 would make the protobuf length negative.
     const std::uint32_t length = word >= 4 ? word - 4 : 0;
+    DecodeArena& arena = threadArena();
     Scene__Scene* scene = nullptr;
     if (word >= 4 && word <= limit && word <= kKineMaxFramed)
-        scene = scene__scene__unpack(nullptr, length, buffer + 4);
+        scene = scene__scene__unpack(arena.allocator(), length, buffer + 4);
     if (scene == nullptr) {
+        arena.reset();
         quillonLog(LOG_ERR, "Error decoding KINE protobuf data %p %u\n",
                    static_cast<const void*>(buffer), static_cast<unsigned>(word - 4));
         return false;
@@ -79,7 +138,8 @@ bool decodeKineMessage(const std::uint8_t* buffer, std::size_t limit, KineSceneU
     out.objects.resize(scene->n_objects);
     for (std::size_t i = 0; i < scene->n_objects; i++)
         fillObject(*scene->objects[i], out.sceneTimeUs, out.objects[i]);
-    scene__scene__free_unpacked(scene, nullptr);
+    scene__scene__free_unpacked(scene, arena.allocator());
+    arena.reset();
     return true;
 }
 

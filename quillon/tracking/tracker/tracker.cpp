@@ -197,7 +197,12 @@ void Tracker::applyTrackingParams(int trackerType)
                    trackerType);
         return;
     }
-    const int source = strategySource(trackerType);
+    useStrategy(std::move(strategy), strategySource(trackerType));
+}
+
+void Tracker::useStrategy(std::shared_ptr<GenericTracker> strategy, int source)
+{
+    strategyApplied_ = true;
     if (source != kSourceAny)
         defaultProfile_->setRequiredSource(source);
     if (strategy_) {

@@ -74,6 +74,10 @@ public:
     // The per-update entry the strategy calls with its report scene.
     void onScene(TrackerScene& scene);
 
+    // Replaces the strategy (subscribing it on the bus) and sets the zone
+    // profile's required source (-1 leaves it); later trackerType settings
+    // only log. The trackerType setting builds its strategy through this.
+    void useStrategy(std::shared_ptr<GenericTracker> strategy, int source);
     // Starts following `id` (force when `preset` is -1); true on success.
     bool startTracking(int id, int preset);
     void stopTracking(bool exclude, bool stop);

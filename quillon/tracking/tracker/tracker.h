@@ -121,6 +121,8 @@ private:
     void follow(const TrackingObject& object);
     void resetLaw();
     void onWatch(std::int64_t nowUs);
+    // Debug mode: one status line per second.
+    void logStatus(std::int64_t nowUs);
     void armWatch();
     PictureFormat viewFormat() const;
 
@@ -138,6 +140,7 @@ private:
     std::int64_t lastFollowedMonoUs_ = 0; // monotonic, for a silent feed
     std::int64_t lastSceneMonoUs_ = 0;    // monotonic arrival of the last scene
     bool feedSilent_ = false;
+    std::int64_t lastStatusLogUs_ = 0;
     double timeoutToHome_ = 5.0;
     int returnToPreset_ = -1;
     std::uint8_t presetFlags_ = 0;

@@ -339,8 +339,25 @@ void Tracker::publishSnapshot(const TrackerScene& scene)
     lastMoveError_ = 0;
 }
 
+void Tracker::logStatus(std::int64_t nowUs)
+{
+    if (nowUs - lastStatusLogUs_ < 1000000)
+        return;
+    lastStatusLogUs_ = nowUs;
+    static const char* const names[] = {"idle", "tracking", "lost"};
+    quillonLog(LOG_INFO,
+               "tracker: %s, target %d, speeds %.2f %.2f %.2f, camera pan %.1f tilt %.1f zoom "
+               "%.2f%s%s\n",
+               names[state_], trackedIdStatus(), lastSpeeds_.pan, lastSpeeds_.tilt,
+               lastSpeeds_.zoom, static_cast<double>(positionNow_.pan),
+               static_cast<double>(positionNow_.tilt), static_cast<double>(positionNow_.zoomFactor),
+               ptzMoving_ ? ", moving" : "", feedSilent_ ? ", no scenes" : "");
+}
+
 void Tracker::onWatch(std::int64_t nowUs)
 {
+    if (debug_)
+        logStatus(nowUs);
     if (lastSceneMonoUs_ == 0 || state_ == kIdle)
         return;
     const std::int64_t silent = nowUs - lastSceneMonoUs_;

@@ -166,7 +166,7 @@ private:
     bool ptzMoving_ = false;
     int movingHold_ = 0;
     std::map<int, int> typeStats_;
-    bool shutDown_ = false;
+    std::atomic<bool> shutDown_{false};
     std::atomic<bool> watching_{true};
     TimerClass watch_;
     std::uint64_t identity_; // tells this Tracker's ticks from another's

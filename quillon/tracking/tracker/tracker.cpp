@@ -83,6 +83,9 @@ Tracker::~Tracker()
 
 void Tracker::handleMessage(const std::shared_ptr<Message>& message)
 {
+    std::lock_guard<std::recursive_mutex> hold(stepLock_);
+    if (shutDown_)
+        return;
     if (auto tick = std::dynamic_pointer_cast<TrackerTickMessage>(message)) {
         if (tick->tracker == identity_ && !shutDown_)
             onWatch(g_get_monotonic_time());
@@ -253,6 +256,7 @@ void Tracker::stopControlSocket()
 
 void Tracker::prepareToShutdown()
 {
+    std::lock_guard<std::recursive_mutex> hold(stepLock_);
     if (shutDown_)
         return;
     // A running expiry may re-arm once after the first cancel.

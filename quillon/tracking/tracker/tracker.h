@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <memory>
 
 #include "quillon/config/geometry/camera_geometry.h"
@@ -54,7 +55,8 @@ struct Extremes {
 //
 // Threads: constructed, driven and destroyed on the bus dispatch thread
 // (handleMessage, onScene, the strategy's slots, every PTZ-link and preset
-// call). The watch timer only posts; the process-wide status record is
+// call); prepareToShutdown may come from the main thread at exit and waits
+// for a running step (stepLock_). The watch timer only posts; the process-wide status record is
 // written under its lock for the API thread. Events: AutoTriggers (declared
 // at construction, off and undeclared at shutdown) and AutotrackingState
 // (sent on change with the scene time, switched by tracking_event_state_t).
@@ -167,6 +169,9 @@ private:
     int movingHold_ = 0;
     std::map<int, int> typeStats_;
     std::atomic<bool> shutDown_{false};
+    // Held by each bus-thread entry and by prepareToShutdown, which the
+    // service may call from the main thread at exit.
+    std::recursive_mutex stepLock_;
     std::atomic<bool> watching_{true};
     TimerClass watch_;
     std::uint64_t identity_; // tells this Tracker's ticks from another's

@@ -37,6 +37,7 @@ double seconds(std::int64_t us)
 
 void Tracker::onScene(TrackerScene& scene)
 {
+    std::lock_guard<std::recursive_mutex> hold(stepLock_);
     if (shutDown_)
         return;
     lastSceneMonoUs_ = g_get_monotonic_time();

@@ -22,6 +22,9 @@ namespace
 using testsupport::count;
 using testsupport::LogCapture;
 
+// Log lines are mirrored to standard error for the captures below.
+[[maybe_unused]] const bool kLogMirror = setenv("QUILLON_LOG_STDERR", "1", 1) == 0;
+
 constexpr int kPerson = 0;
 constexpr int kVehicle = 1;
 constexpr int kThreshold = 40;
@@ -77,11 +80,7 @@ const char* name(Kind kind)
 class VodStrategies : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        setenv("CAMROOT", root.path().c_str(), 1);
-        setenv("QUILLON_LOG_STDERR", "1", 1);
-    }
+    void SetUp() override { setenv("CAMROOT", root.path().c_str(), 1); }
     void TearDown() override { unsetenv("CAMROOT"); }
 
     std::shared_ptr<VodStrategy> make(Kind kind)
@@ -362,7 +361,6 @@ TEST_F(VodStrategies, LifecycleLines)
 // taking the settings' flags and threshold (the detector's when negative).
 TEST(VodClassMerge, MergesMatchingClassesAndLogsTheRest)
 {
-    setenv("QUILLON_LOG_STDERR", "1", 1);
     const VodClassMap model = {
         {0, {0, "human", 35, false, true}},
         {1, {1, "vehicle", 50, false, true}},

@@ -12,10 +12,25 @@ if [ -x "$quillon_bin" ]; then
     echo '{ "service": { "active": true, "version": "2.6.39+maint+1" } }' \
       > "$CAMROOT/etc/quillon/application.conf"
   fi
-  # The strategy: QUILLON_TRACKER_TYPE (default 5, the detection feed).
+  # The strategy: QUILLON_TRACKER_TYPE (default 5, the detection feed; 0 the
+  # scene engine, 2 and 3 fused with the detections, 4 the analytics topic).
+  # When set it is written into trackingParams.trackerType of an existing
+  # settings.conf too, keeping the other settings.
   if [ ! -e "$CAMROOT/etc/quillon/settings.conf" ]; then
     echo "{ \"trackingParams\": { \"trackerType\": ${QUILLON_TRACKER_TYPE:-5} } }" \
       > "$CAMROOT/etc/quillon/settings.conf"
+  elif [ -n "${QUILLON_TRACKER_TYPE:-}" ]; then
+    python3 - "$CAMROOT/etc/quillon/settings.conf" "$QUILLON_TRACKER_TYPE" <<'PY'
+import json, sys
+path, kind = sys.argv[1], int(sys.argv[2])
+with open(path) as f:
+    settings = json.load(f)
+settings.setdefault("trackingParams", {})["trackerType"] = kind
+with open(path + ".new", "w") as f:
+    json.dump(settings, f, indent=2)
+import os
+os.replace(path + ".new", path)
+PY
   fi
   # A demo trigger zone (pan/tilt degrees) over the street of the default
   # scenario, where the walker crosses 20 m in front of the camera.
@@ -28,6 +43,21 @@ if [ -x "$quillon_bin" ]; then
   QUILLON_LOG_STDERR=1 FCGI_SOCKET_NAME="$quillon_sock" "$quillon_bin" -d &
   pids+=($!)
   for _ in $(seq 50); do [ -S "$quillon_sock" ] && break; sleep 0.1; done
+  # The picture rotation: QUILLON_ROTATION, else the scenario camera's
+  # "rotation" when it names one (setViewportConfig, as the web page does).
+  quillon_rotation="${QUILLON_ROTATION:-}"
+  if [ -z "$quillon_rotation" ] && [ -n "${feeds_scenario:-}" ]; then
+    quillon_rotation=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1])).get("camera", {}).get("rotation", ""))' "$feeds_scenario" 2>/dev/null)
+  fi
+  if [ -n "$quillon_rotation" ]; then
+    python3 - "$top/tools" "$quillon_sock" "$quillon_rotation" <<'PY' || echo "quillon: setViewportConfig failed" >&2
+import sys
+sys.path.insert(0, sys.argv[1])
+from trackreport import fcgi
+print("quillon setViewportConfig:", fcgi.post(sys.argv[2], "admin.cgi", {
+    "apiVersion": "1.0", "method": "setViewportConfig", "params": {"rotation": int(sys.argv[3])}}))
+PY
+  fi
 
   lighttpd_snippet 20-quillon
   cat >> "$run/hints.txt" <<HINTS

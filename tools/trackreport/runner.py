@@ -1,12 +1,15 @@
 """One measured run: a private D-Bus system bus, camsim playing the scenario
-once and quillon tracking with the detection-feed strategy, all under a
-temporary CAMROOT; returns the path of camsim's trace."""
+once and quillon tracking with the chosen strategy (trackerType; default the
+detection-feed strategy), all under a temporary CAMROOT; returns the path of
+camsim's trace."""
 import json
 import os
 import signal
 import socket
 import subprocess
 import time
+
+from . import fcgi
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -69,13 +72,13 @@ def stop(proc, grace=10.0):
         proc.wait()
 
 
-def write_quillon_config(root, scenario):
+def write_quillon_config(root, scenario, tracker_type=TRACKER_TYPE):
     etc = os.path.join(root, "etc/quillon")
     os.makedirs(etc, exist_ok=True)
     with open(os.path.join(etc, "application.conf"), "w") as f:
         json.dump({"service": {"active": True}}, f)
     with open(os.path.join(etc, "settings.conf"), "w") as f:
-        json.dump({"trackingParams": {"trackerType": TRACKER_TYPE}}, f)
+        json.dump({"trackingParams": {"trackerType": tracker_type}}, f)
     # One trigger zone, pan/tilt degrees, with the preset to return to.
     zone = {"pt_polygon": [float(x) for x in scenario.zone], "id": 1, "name": "report zone",
             "enabled": True, "preset": int(scenario.preset_number), "zoneType": 0}
@@ -140,8 +143,10 @@ class Session:
         return control(self.root, request)
 
 
-def run(scenario, build, workdir, log=print):
-    """Runs one scenario in `workdir` (created); returns (trace path, notes)."""
+def run(scenario, build, workdir, log=print, tracker_type=TRACKER_TYPE):
+    """Runs one scenario in `workdir` (created) with the strategy of
+    `tracker_type`; returns (trace path, notes). A picture rotation that the
+    scenario's camera names is given to quillon with setViewportConfig."""
     quillon_bin = os.path.join(build, "quillon/core/quillon")
     if not os.access(quillon_bin, os.X_OK):
         raise RunError(f"{quillon_bin} is not built (cmake --build {build})")
@@ -153,9 +158,17 @@ def run(scenario, build, workdir, log=print):
         with open(scenario_copy, "w") as f:
             f.write(scenario.single_pass())
         camsim = s.camsim(scenario_copy)
-        write_quillon_config(s.root, scenario)
+        write_quillon_config(s.root, scenario, tracker_type)
+        sock = os.path.join(workdir, "quillon.sock")
         quillon = s.start("quillon", [quillon_bin], dict(
-            s.env, QUILLON_LOG_STDERR="1", FCGI_SOCKET_NAME=os.path.join(workdir, "quillon.sock")))
+            s.env, QUILLON_LOG_STDERR="1", FCGI_SOCKET_NAME=sock))
+        camera = scenario.data.get("camera") or {}
+        if "rotation" in camera:
+            request = {"apiVersion": "1.0", "method": "setViewportConfig",
+                       "params": {"rotation": int(camera["rotation"])}}
+            if not wait_for(lambda: "error" not in fcgi.post(sock, "admin.cgi", request), 20):
+                notes.append("setViewportConfig failed")
+                log(f"  {scenario.name}: setViewportConfig failed; measuring anyway")
 
         def declared():
             return any("AutotrackingState" in d.get("topic", "")

@@ -52,6 +52,23 @@ TEST(FusionTracker3, KeepsTrackedIdAndExclusionsAcrossScenes)
     EXPECT_TRUE(t.setTrackingObject(4, false));
 }
 
+TEST(FusionTracker3, ObjectsAgeAcrossScenes)
+{
+    Reports reports;
+    FusionTracker3 t(1, reports.callback(), nullptr, noFeeds());
+    for (int i = 0; i <= 20; i++)
+        t.step(analytics(kSecond + i * 100000,
+                         i < 20 ? std::vector<int>{3, 4} : std::vector<int>{3, 5}));
+    const TrackerScene& s = reports.last();
+    // Seen for 2 s: old enough to start tracking (1.5 s for others than
+    // persons); a new id starts from zero.
+    EXPECT_FLOAT_EQ(s.findObject(3)->moveTime(), 2.0f);
+    EXPECT_EQ(s.findObject(3)->firstSeenUs, kSecond);
+    EXPECT_TRUE(s.findObject(3)->shouldTrigger());
+    EXPECT_FLOAT_EQ(s.findObject(5)->moveTime(), 0.0f);
+    EXPECT_FALSE(s.findObject(5)->shouldTrigger());
+}
+
 TEST(FusionTracker3, StoppedIdIsKeptForSevenSeconds)
 {
     struct Case {

@@ -1,5 +1,7 @@
 #include "quillon/tracking/strategies/fusion_tracker3.h"
 
+#include <algorithm>
+
 #include "quillon/config/geometry/picture_format.h"
 #include "quillon/config/settings/runtime_commands.h"
 #include "quillon/core/channel.h"
@@ -8,6 +10,28 @@
 
 namespace quillon
 {
+
+namespace
+{
+
+// Each analytics scene brings new objects: an id seen before keeps when it
+// was first seen and since when it is moving and confident, so that its
+// age and moving time grow as the scene engine's do.
+void carryTimes(const TrackerScene& previous, TrackerScene& next)
+{
+    for (const auto& object : next.objects) {
+        const auto old = previous.findObject(object->id);
+        if (!old)
+            continue;
+        object->firstSeenUs = std::min(object->firstSeenUs, old->firstSeenUs);
+        if (old->moving == object->moving)
+            object->moveStateSinceUs = std::min(object->moveStateSinceUs, old->moveStateSinceUs);
+        if (old->confident == object->confident)
+            object->confidentSinceUs = std::min(object->confidentSinceUs, old->confidentSinceUs);
+    }
+}
+
+} // namespace
 
 FusionTracker3::FusionTracker3(int channel, TrackerCallback callback, Tracker* tracker,
                                const SceneFeeds& feeds)
@@ -58,6 +82,7 @@ void FusionTracker3::step(TrackerScene next)
     const std::int64_t stoppedAt = scene_.stoppedAtUs;
     const std::set<std::int32_t> excluded = scene_.excludedIds;
 
+    carryTimes(scene_, next);
     scene_ = std::move(next);
     if (trackedId_ != previousTracked)
         quillonLog(LOG_WARNING, "Warning:Inconsistent tracking info %d != %d\n", trackedId_,

@@ -339,25 +339,6 @@ TEST_F(VodStrategies, ConfidentUpdateRestartsTheUnconfidentCount)
     EXPECT_EQ(strategy->trackedId(), 1);
 }
 
-TEST_F(VodStrategies, LifecycleLines)
-{
-    for (Kind kind : {Kind::Vod, Kind::Vod2}) {
-        const std::string tag = kind == Kind::Vod ? "VT" : "VT2";
-        LogCapture log;
-        auto strategy = make(kind);
-        strategy->prepareToShutdown();
-        strategy.reset();
-        const std::string text = log.text();
-        const std::string n = name(kind);
-        for (const std::string& line :
-             {n + " create\n", tag + ":PrepareToShutdown\n", tag + ": Shutdown.\n",
-              n + " destroy.\n", n + " destroyed.\n"})
-            EXPECT_EQ(count(text, line), 1u) << line << text;
-        EXPECT_LT(text.find(n + " destroy.\n"), text.find("VodClient destroyed.\n"));
-        EXPECT_LT(text.find("VodClient destroyed.\n"), text.find(n + " destroyed.\n"));
-    }
-}
-
 // Types 1 and 5 are the detection strategies, started (here without a
 // feed: the client keeps retrying until it is stopped); others are not
 // built here.

@@ -53,9 +53,9 @@ PY
     python3 - "$top/tools" "$quillon_sock" "$quillon_rotation" <<'PY' || echo "quillon: setViewportConfig failed" >&2
 import sys
 sys.path.insert(0, sys.argv[1])
-from trackreport import fcgi
-print("quillon setViewportConfig:", fcgi.post(sys.argv[2], "admin.cgi", {
-    "apiVersion": "1.0", "method": "setViewportConfig", "params": {"rotation": int(sys.argv[3])}}))
+from trackreport import runner
+if not runner.set_viewport(sys.argv[2], int(sys.argv[3])):
+    sys.exit(1)
 PY
   fi
 

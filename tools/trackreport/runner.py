@@ -1,7 +1,6 @@
 """One measured run: a private D-Bus system bus, camsim playing the scenario
-once and quillon tracking with the chosen strategy (trackerType; default the
-detection-feed strategy), all under a temporary CAMROOT; returns the path of
-camsim's trace."""
+once and quillon tracking with the detection-feed strategy, all under a
+temporary CAMROOT; returns the path of camsim's trace."""
 import json
 import os
 import signal
@@ -130,11 +129,11 @@ class Session:
             raise RunError("dbus-daemon did not start")
         self.env = dict(os.environ, CAMROOT=self.root, DBUS_SYSTEM_BUS_ADDRESS=address)
 
-    def camsim(self, scenario_path):
+    def camsim(self, scenario_path, extra=()):
         binary = os.path.join(self.build, "platform/camsim/camsim")
         if not os.access(binary, os.X_OK):
             raise RunError(f"{binary} is not built (cmake --build {self.build})")
-        proc = self.start("camsim", [binary, "--feeds-scenario", scenario_path], self.env)
+        proc = self.start("camsim", [binary, "--feeds-scenario", scenario_path, *extra], self.env)
         if not wait_for(lambda: self.control({"cmd": "pose"}) is not None, 20):
             raise RunError(f"camsim did not start (see {self.workdir}/camsim.log)")
         return proc
@@ -143,10 +142,20 @@ class Session:
         return control(self.root, request)
 
 
-def run(scenario, build, workdir, log=print, tracker_type=TRACKER_TYPE):
+def set_viewport(sock, rotation):
+    """setViewportConfig through quillon's FastCGI socket, so that it publishes
+    its status (and the trace gets the tracked id); False when refused."""
+    body = json.dumps({"method": "setViewportConfig", "params": {"rotation": rotation}})
+    try:
+        reply = json.loads(fcgi.post(sock, "/local/quillon/admin.cgi", body.encode()))
+    except (OSError, ValueError):
+        return False
+    return "data" in reply
+
+
+def run(scenario, build, workdir, log=print, camsim_args=(), tracker_type=TRACKER_TYPE):
     """Runs one scenario in `workdir` (created) with the strategy of
-    `tracker_type`; returns (trace path, notes). A picture rotation that the
-    scenario's camera names is given to quillon with setViewportConfig."""
+    `tracker_type`; returns (trace path, notes)."""
     quillon_bin = os.path.join(build, "quillon/core/quillon")
     if not os.access(quillon_bin, os.X_OK):
         raise RunError(f"{quillon_bin} is not built (cmake --build {build})")
@@ -157,18 +166,11 @@ def run(scenario, build, workdir, log=print, tracker_type=TRACKER_TYPE):
         scenario_copy = os.path.join(workdir, "scenario.json")
         with open(scenario_copy, "w") as f:
             f.write(scenario.single_pass())
-        camsim = s.camsim(scenario_copy)
+        camsim = s.camsim(scenario_copy, camsim_args)
         write_quillon_config(s.root, scenario, tracker_type)
         sock = os.path.join(workdir, "quillon.sock")
         quillon = s.start("quillon", [quillon_bin], dict(
             s.env, QUILLON_LOG_STDERR="1", FCGI_SOCKET_NAME=sock))
-        camera = scenario.data.get("camera") or {}
-        if "rotation" in camera:
-            request = {"apiVersion": "1.0", "method": "setViewportConfig",
-                       "params": {"rotation": int(camera["rotation"])}}
-            if not wait_for(lambda: "error" not in fcgi.post(sock, "admin.cgi", request), 20):
-                notes.append("setViewportConfig failed")
-                log(f"  {scenario.name}: setViewportConfig failed; measuring anyway")
 
         def declared():
             return any("AutotrackingState" in d.get("topic", "")
@@ -176,6 +178,8 @@ def run(scenario, build, workdir, log=print, tracker_type=TRACKER_TYPE):
         if not wait_for(declared, 20):
             notes.append("quillon declared no tracking-state event")
             log(f"  {scenario.name}: quillon declared no tracking-state event; measuring anyway")
+        if not wait_for(lambda: set_viewport(sock, scenario.rotation), 10):
+            notes.append("no viewport: no tracked ids")
 
         # The scene starts now, with the daemon ready for it.
         trace = os.path.join(workdir, "trace.csv")

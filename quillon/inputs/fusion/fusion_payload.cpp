@@ -235,21 +235,9 @@ private:
         return true;
     }
 
-    // An object or array where a field wants a scalar, or a scalar where an
-    // object belongs.
-    void mistyped()
-    {
-        const Ctx at = top();
-        if (at == Ctx::Root && currentKey == "frame")
-            haveList = false;
-        else if (at == Ctx::Frame && currentKey == "observations")
-            haveList = false;
-        else if (at == Ctx::List) {
-            observations.emplace_back();
-            observations.back().isObject = false;
-        } else if (at == Ctx::Obs || at == Ctx::Class || at == Ctx::Box)
-            field(at, Value::Other);
-    }
+    // An object or array where a field wants a scalar, or where an
+    // observation or the list belongs.
+    void mistyped() { scalar(Value::Other); }
 
     void field(Ctx at, Value kind)
     {

@@ -1,6 +1,7 @@
 #include "quillon/inputs/kine/kine_decode.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -129,7 +130,12 @@ bool decodeKineMessage(const std::uint8_t* buffer, std::size_t limit, KineSceneU
     for (std::size_t i = 0; i < scene->n_events; i++) {
         const Scene__Event& e = *scene->events[i];
         KineEvent event;
-        event.action = eventAction(e.action);
+        // Unknown actions arrive as values outside the enum: read the field
+        // as the int it is stored as.
+        std::int32_t wire = 0;
+        static_assert(sizeof(e.action) == sizeof(wire));
+        std::memcpy(&wire, &e.action, sizeof wire);
+        event.action = eventAction(wire);
         event.objectId = e.object_id;
         event.objectIds.assign(e.object_ids, e.object_ids + e.n_object_ids);
         out.events.push_back(std::move(event));

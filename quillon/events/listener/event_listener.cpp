@@ -32,9 +32,9 @@ std::string EventListener::leafOf(const std::string& topic)
 
 EventListener::EventListener() : context_(g_main_context_new())
 {
-    thread_.start(nullptr, nullptr, context_);
-    // Created with the event thread's context as thread-default, so that
-    // the proxy's signals and the name watch are dispatched there.
+    // Set up before the event thread runs, with its context as
+    // thread-default, so that the proxy's signals and the name watch are
+    // dispatched there.
     runOnContext(context_, [this] {
         consumer_ = std::make_unique<DBusProxy>(kService, kObjectPath, kInterface);
         subscribeAll();
@@ -51,6 +51,7 @@ EventListener::EventListener() : context_(g_main_context_new())
                                                 G_BUS_NAME_WATCHER_FLAGS_NONE, onAppeared,
                                                 onVanished, this, nullptr);
     });
+    thread_.start(nullptr, nullptr, context_);
 }
 
 EventListener::~EventListener()

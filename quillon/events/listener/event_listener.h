@@ -31,8 +31,9 @@ class DBusProxy;
 // Threads: the listener's own main-loop thread (the event thread) owns the
 // consumer proxy, its "g-signal" handler and the name watch; NotifyEvent and
 // the name callbacks run there. Construction and destruction on the
-// TrackerService's thread: both run their D-Bus set-up and tear-down on the
-// event thread (runOnContext) and wait for it. `lock_` guards the
+// TrackerService's thread: construction sets up with the event context as
+// thread-default before the event thread starts; destruction tears down on
+// the event thread (runOnContext), waiting for it, then ends the thread. `lock_` guards the
 // subscriptions, the owner they were made with and `stopped_`, which the
 // event thread and stop() (bus or main thread) share. The handlers only post
 // bus messages or call the zone store under its lock; nothing waits for the

@@ -1,6 +1,9 @@
 // The streamObjects text, byte for byte.
+#include <json-c/json.h>
+
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -164,4 +167,38 @@ TEST(StatusText, GoldenTexts)
     };
     for (const Case& c : cases)
         EXPECT_EQ(statusText(c.message, c.debugView), c.text) << c.name;
+}
+
+// Doubles as json-c writes them with "%.4g", over magnitudes and signs, and
+// a type name with characters that need escaping.
+TEST(StatusText, WritesAsJsonC)
+{
+    std::mt19937 random(17);
+    std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-8, 8);
+    std::vector<double> values = {0.0,     -0.0, 1.0,      -1.0,       0.5,   9999.5,
+                                  99995.0, 1e-5, 123456.0, 0.00012345, 2.5e9, -3.0e-7};
+    for (int i = 0; i < 2000; ++i)
+        values.push_back(mantissa(random) * std::pow(10.0, exponent(random)));
+    json_c_set_serialization_double_format("%.4g", JSON_C_OPTION_THREAD);
+    for (double v : values) {
+        json_object* number = json_object_new_double(v);
+        std::string expected = json_object_to_json_string_ext(number, JSON_C_TO_STRING_PLAIN);
+        json_object_put(number);
+        std::string written;
+        appendStatusDouble(written, v);
+        ASSERT_EQ(written, expected) << v;
+    }
+    json_c_set_serialization_double_format(nullptr, JSON_C_OPTION_THREAD);
+
+    auto m = scene({object(1, kSourceNone, kFlagReported, true, false, 0, 0, 0.5f, 0.5f,
+                           "a/\"b\\\n\t\x01\x7fé")});
+    std::string text = statusText(m, true);
+    json_object* parsed = json_tokener_parse(text.c_str());
+    ASSERT_NE(parsed, nullptr) << text;
+    json_object* first = json_object_array_get_idx(json_object_object_get(parsed, "objects"), 0);
+    EXPECT_STREQ(json_object_get_string(json_object_object_get(first, "text")),
+                 "a/\"b\\\n\t\x01\x7fé");
+    EXPECT_NE(text.find(R"("text":"a\/\"b\\\n\t\u0001)"), std::string::npos) << text;
+    json_object_put(parsed);
 }

@@ -2,7 +2,9 @@
 
 #include <json-c/json.h>
 
+#include <charconv>
 #include <cmath>
+#include <string_view>
 
 #include "quillon/config/geometry/coordinates.h"
 #include "quillon/tracking/tracker/analyzed_video_message.h"
@@ -33,62 +35,162 @@ bool finite(const PictureBox& b)
            std::isfinite(b.height);
 }
 
-void add(json_object* object, const char* key, json_object* value)
+// Writes one JSON object after another into `out` as json-c's plain format
+// does (no spaces; doubles as json-c writes them with "%.4g"). Built by
+// hand: a json-c tree of a busy scene costs several times the text itself.
+class Writer
 {
-    json_object_object_add(object, key, value);
-}
+public:
+    explicit Writer(std::string& text) : out(text) {}
 
-// The object's entry, or null when it is not listed.
-json_object* objectEntry(const TrackingObject& object, int rotation, bool debugView, bool tracked)
+    void open(char bracket)
+    {
+        out += bracket;
+        first = true;
+    }
+    void close(char bracket)
+    {
+        out += bracket;
+        first = false;
+    }
+    // `"key":` with the comma before it when needed.
+    void key(const char* name)
+    {
+        if (!first)
+            out += ',';
+        first = false;
+        out += '"';
+        out += name;
+        out += "\":";
+    }
+    void element()
+    {
+        if (!first)
+            out += ',';
+        first = false;
+    }
+    void boolean(bool value) { out += value ? "true" : "false"; }
+    void integer(std::int32_t value)
+    {
+        char buffer[16];
+        auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+        out.append(buffer, result.ptr);
+    }
+    void number(double value) { appendStatusDouble(out, value); }
+    // A literal without characters to escape.
+    void literal(const char* text)
+    {
+        out += '"';
+        out += text;
+        out += '"';
+    }
+    // Any text, escaped by json-c.
+    void string(const std::string& text)
+    {
+        json_object* value = json_object_new_string_len(text.data(), int(text.size()));
+        out += json_object_to_json_string_ext(value, JSON_C_TO_STRING_PLAIN);
+        json_object_put(value);
+    }
+
+private:
+    std::string& out;
+    bool first = true;
+};
+
+// Writes the object's entry and returns true, or writes nothing and returns
+// false when it is not listed.
+bool writeObject(Writer& w, const TrackingObject& object, int rotation, bool debugView,
+                 bool tracked)
 {
     const bool confident = object.isConfident();
     if (!debugView && !confident && !tracked)
-        return nullptr;
+        return false;
     const PictureBox box = pictureBox(object.getBox(), rotation);
     if (!finite(box))
-        return nullptr;
-    json_object* entry = json_object_new_object();
-    if (object.id >= 0)
-        add(entry, "id", json_object_new_int(object.id));
-    if ((object.flags & kFlagReported) == 0)
-        add(entry, "active", json_object_new_boolean(false));
-    if (debugView) {
-        if (const char* colour = sourceColour(object.source))
-            add(entry, "color", json_object_new_string(colour));
-        if (confident && object.moving)
-            add(entry, "color", json_object_new_string("#0000FF"));
+        return false;
+    w.element();
+    w.open('{');
+    if (object.id >= 0) {
+        w.key("id");
+        w.integer(object.id);
     }
-    add(entry, "x", json_object_new_double(box.x));
-    add(entry, "y", json_object_new_double(box.y));
-    add(entry, "width", json_object_new_double(box.width));
-    add(entry, "height", json_object_new_double(box.height));
-    if (tracked)
-        add(entry, "tracking", json_object_new_boolean(true));
-    if (debugView && !object.typeName.empty() && object.typeName.size() < 100)
-        add(entry, "text", json_object_new_string(object.typeName.c_str()));
-    return entry;
+    if ((object.flags & kFlagReported) == 0) {
+        w.key("active");
+        w.boolean(false);
+    }
+    if (debugView) {
+        // Confident moving objects in blue, the others by their feed.
+        const char* colour = confident && object.moving ? "#0000FF" : sourceColour(object.source);
+        if (colour != nullptr) {
+            w.key("color");
+            w.literal(colour);
+        }
+    }
+    w.key("x");
+    w.number(box.x);
+    w.key("y");
+    w.number(box.y);
+    w.key("width");
+    w.number(box.width);
+    w.key("height");
+    w.number(box.height);
+    if (tracked) {
+        w.key("tracking");
+        w.boolean(true);
+    }
+    if (debugView && !object.typeName.empty() && object.typeName.size() < 100) {
+        w.key("text");
+        w.string(object.typeName);
+    }
+    w.close('}');
+    return true;
 }
 
-// The zone's entry, or null when a coordinate is not finite.
-json_object* zoneEntry(const VisualZone& zone)
+bool finite(const VisualZone& zone)
 {
     for (const Point& p : zone.polygon.points())
         if (!std::isfinite(p.x) || !std::isfinite(p.y))
-            return nullptr;
-    json_object* entry = json_object_new_object();
-    add(entry, "profileId", json_object_new_int(zone.profileId));
-    add(entry, "zoneType", json_object_new_int(zone.zoneType));
-    add(entry, "enabled", json_object_new_boolean(zone.enabled));
-    json_object* polygon = json_object_new_array_ext(int(zone.polygon.size() * 2));
+            return false;
+    return true;
+}
+
+void writeZone(Writer& w, const VisualZone& zone)
+{
+    w.element();
+    w.open('{');
+    w.key("profileId");
+    w.integer(zone.profileId);
+    w.key("zoneType");
+    w.integer(zone.zoneType);
+    w.key("enabled");
+    w.boolean(zone.enabled);
+    w.key("polygon");
+    w.open('[');
     for (const Point& p : zone.polygon.points()) {
-        json_object_array_add(polygon, json_object_new_double(p.x));
-        json_object_array_add(polygon, json_object_new_double(p.y));
+        w.element();
+        w.number(p.x);
+        w.element();
+        w.number(p.y);
     }
-    add(entry, "polygon", polygon);
-    return entry;
+    w.close(']');
+    w.close('}');
 }
 
 } // namespace
+
+void appendStatusDouble(std::string& out, double value)
+{
+    // "%.4g" as printf writes it; json-c then marks a whole number as a
+    // double with ".0".
+    char buffer[32];
+    auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 4);
+    std::string_view text(buffer, std::size_t(result.ptr - buffer));
+    out += text;
+    if (text.find_first_of(".e") == std::string_view::npos && text.find("inf") == text.npos &&
+        text.find("nan") == text.npos)
+        out += ".0";
+}
 
 PictureBox pictureBox(const Box& box, int rotation)
 {
@@ -109,49 +211,57 @@ PictureBox pictureBox(const Box& box, int rotation)
 
 std::string statusText(const AnalyzedVideoMessage& scene, bool debugView)
 {
-    json_object* root = json_object_new_object();
-    json_object* objects = nullptr;
+    std::string text;
+    text.reserve(128 + scene.objects.size() * 120 + scene.zones.size() * 160);
+    std::string objects; // the listed objects' entries, comma-separated
+    objects.reserve(scene.objects.size() * 120);
+    Writer entries(objects);
     std::int32_t trackedId = -1;
     for (const auto& object : scene.objects) {
         if (object == nullptr)
             continue;
         const bool tracked = (object->flags & kFlagTracked) != 0;
-        json_object* entry = objectEntry(*object, scene.rotation, debugView, tracked);
-        if (entry == nullptr)
-            continue;
-        if (tracked)
+        if (writeObject(entries, *object, scene.rotation, debugView, tracked) && tracked)
             trackedId = object->id;
-        if (objects == nullptr)
-            objects = json_object_new_array_ext(int(scene.objects.size()));
-        json_object_array_add(objects, entry);
     }
-    if (objects != nullptr)
-        add(root, "objects", objects);
-    json_object* zones = nullptr;
+    Writer w(text);
+    w.open('{');
+    if (!objects.empty()) {
+        w.key("objects");
+        text += '[';
+        text += objects;
+        w.close(']');
+    }
+    bool zones = false;
     for (const auto& zone : scene.zones) {
-        json_object* entry = zoneEntry(zone);
-        if (entry == nullptr)
+        if (!finite(zone))
             continue;
-        if (zones == nullptr)
-            zones = json_object_new_array_ext(int(scene.zones.size()));
-        json_object_array_add(zones, entry);
+        if (!zones) {
+            w.key("zones");
+            w.open('[');
+            zones = true;
+        }
+        writeZone(w, zone);
     }
-    if (zones != nullptr)
-        add(root, "zones", zones);
-    if (scene.latestResult != 0)
-        add(root, "latestResult", json_object_new_int(scene.latestResult));
-    add(root, "trackerEnabled", json_object_new_boolean(scene.trackerEnabled));
-    if (trackedId >= 0)
-        add(root, "trackedId", json_object_new_int(trackedId));
-    if (scene.moving)
-        add(root, "isMoving", json_object_new_boolean(true));
-    add(root, "zoomMag",
-        json_object_new_double(std::isfinite(scene.zoomMag) ? scene.zoomMag : 0.0));
-
-    json_c_set_serialization_double_format("%.4g", JSON_C_OPTION_THREAD);
-    std::string text = json_object_to_json_string_ext(root, JSON_C_TO_STRING_PLAIN);
-    json_c_set_serialization_double_format(nullptr, JSON_C_OPTION_THREAD);
-    json_object_put(root);
+    if (zones)
+        w.close(']');
+    if (scene.latestResult != 0) {
+        w.key("latestResult");
+        w.integer(scene.latestResult);
+    }
+    w.key("trackerEnabled");
+    w.boolean(scene.trackerEnabled);
+    if (trackedId >= 0) {
+        w.key("trackedId");
+        w.integer(trackedId);
+    }
+    if (scene.moving) {
+        w.key("isMoving");
+        w.boolean(true);
+    }
+    w.key("zoomMag");
+    w.number(std::isfinite(scene.zoomMag) ? scene.zoomMag : 0.0);
+    w.close('}');
     return text;
 }
 

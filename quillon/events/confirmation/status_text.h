@@ -38,4 +38,8 @@ PictureBox pictureBox(const Box& box, int rotation);
 // Pure; any thread.
 std::string statusText(const AnalyzedVideoMessage& scene, bool debugView);
 
+// Appends `value` as the status text writes a double: json-c's form of
+// "%.4g" (a whole number gets ".0").
+void appendStatusDouble(std::string& out, double value);
+
 } // namespace quillon

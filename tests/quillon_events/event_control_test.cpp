@@ -1,6 +1,9 @@
 // The daemon steered by other applications' events: the real quillon
 // program behind lighttpd, camsim's event services on a private bus,
 // events sent with camsim's send-event.
+#include <glib.h>
+
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -165,4 +168,127 @@ TEST_F(EventControlTest, SubscribesAgainAfterTheConsumerRestarts)
     EXPECT_EQ(eventstest::count(log, "vanished: 3 subscriptions forgotten"), 1u) << log;
     EXPECT_EQ(eventstest::count(log, "3 of 3 subscriptions made"), 1u) << log;
     EXPECT_EQ(subscribedTopics(), kThree);
+}
+
+namespace
+{
+
+// The daemon on camsim's camera root, so that it reads the scenario's
+// detection feed and follows with the real tracker: the walker of
+// person-walking crosses the view; no stored zones.
+class TemporaryZoneTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        events = std::make_unique<CamsimEvents>(std::vector<std::string>{
+            "--feeds-scenario", std::string(SCENARIOS_DIR) + "/person-walking.json"});
+        const std::string etc = events->camsim.root() + "/etc/quillon";
+        std::filesystem::create_directories(etc);
+        writeFile(etc + "/application.conf", kActiveConf);
+        writeFile(etc + "/settings.conf", R"({ "trackingParams": { "trackerType": 5 } })");
+        events->camsim.control(
+            {{"cmd", "preset-add"}, {"number", 3}, {"name", "door"}, {"pan", 8}, {"tilt", -10}});
+        server = std::make_unique<QuillonServer>(
+            "", std::vector<std::string>{},
+            std::map<std::string, std::string>{{"CAMROOT", events->camsim.root()}});
+        // The tracker takes the viewport from the message the API posts:
+        // start it first (an API call loads application.conf; the tracker
+        // then declares its events).
+        httpPost(server->url("/local/quillon/operator.cgi"),
+                 R"({"method": "getAutotrackingState", "params": {}})");
+        ASSERT_TRUE(waitFor(
+            [&] {
+                for (const auto& d : events->declared())
+                    if (d.value("topic", "") == kRoot + "AutoTriggers")
+                        return true;
+                return false;
+            },
+            std::chrono::seconds(30)))
+            << server->process().output();
+        HttpReply reply = httpPost(server->url("/local/quillon/operator.cgi"),
+                                   R"({"method": "setViewportConfig", "params": {"rotation": 0}})");
+        ASSERT_EQ(reply.status, 200);
+        ASSERT_NE(reply.body.find("\"data\""), std::string::npos) << reply.body;
+    }
+    void TearDown() override
+    {
+        if (server)
+            server->process().stop();
+    }
+
+    // The status texts camsim took so far (it keeps the latest 200 events)
+    // whose time stamp (wall clock, µs) is after `afterUs`.
+    std::vector<std::string> frames(long long afterUs = 0)
+    {
+        std::vector<std::string> out;
+        for (const auto& s : events->sent())
+            if (s.value("topic", "") == kRoot + "streamObjects" &&
+                s.value("timestamp", 0LL) > afterUs)
+                out.push_back(s["data"].value("jsonframe", ""));
+        return out;
+    }
+    // Waits for `n` status texts of scenes after `afterUs`; true when none
+    // of them names a tracked object.
+    bool noTargetAfter(long long afterUs, std::size_t n)
+    {
+        std::vector<std::string> seen;
+        bool enough = waitFor(
+            [&] {
+                seen = frames(afterUs);
+                return seen.size() >= n;
+            },
+            std::chrono::seconds(30));
+        EXPECT_TRUE(enough) << server->process().output();
+        for (const auto& f : seen)
+            if (f.find("\"trackedId\"") != std::string::npos)
+                return false;
+        return enough;
+    }
+    int send(const json& data)
+    {
+        return events->camsim.control({{"cmd", "send-event"},
+                                       {"topic", kRoot + "SetTemporaryZone"},
+                                       {"data", data}})["deliveries"];
+    }
+
+    std::unique_ptr<CamsimEvents> events;
+    std::unique_ptr<QuillonServer> server;
+};
+
+} // namespace
+
+// Without zones nothing is followed; a temporary zone without a time-out
+// opens none; one with 30 s visits preset 3 first and then takes the
+// walker. The status texts carry no debug colours (no -d).
+TEST_F(TemporaryZoneTest, OpensAZoneAfterThePreset)
+{
+    EXPECT_TRUE(noTargetAfter(0, 30));
+    const long long sent = g_get_real_time();
+    ASSERT_EQ(send({{"setTemporaryZone", "fullscreen"}}), 1);
+    EXPECT_TRUE(noTargetAfter(sent, 45));
+
+    ASSERT_EQ(send({{"setTemporaryZone", "fullscreen"},
+                    {"timeout", "30"},
+                    {"preTrackingAction", "gotoPreset=3"},
+                    {"postTrackingAction", "gotoHome"}}),
+              1);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return std::abs(events->camsim.control({{"cmd", "pose"}}).value("pan", 0.0) - 8.0) <
+                   0.5;
+        },
+        std::chrono::seconds(20)))
+        << events->camsim.control({{"cmd", "pose"}}).dump();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (const auto& f : frames())
+                if (f.find("\"trackedId\"") != std::string::npos)
+                    return true;
+            return false;
+        },
+        std::chrono::seconds(40)))
+        << server->process().output();
+    for (const auto& f : frames())
+        EXPECT_EQ(f.find("\"color\""), std::string::npos) << f;
 }

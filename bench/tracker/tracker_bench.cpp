@@ -128,7 +128,7 @@ void programRun(int seconds)
     cam.dir().write("root/etc/quillon/application.conf", R"({"service": {"active": true}})");
     cam.dir().write("root/etc/quillon/settings.conf", R"({"trackingParams": {"trackerType": 5}})");
     cam.dir().write("root/etc/quillon/profiles.conf",
-                    R"({"profiles": [{"pt_polygon": [-90, -40, 90, -40, 90, 10, -90, 10],
+                    R"({"profiles": [{"pt_polygon": [-90.0, -40.0, 90.0, -40.0, 90.0, 10.0, -90.0, 10.0],
                         "id": 1, "name": "Scene", "enabled": true, "preset": 1, "zoneType": 0}]})");
     testsupport::ChildProcess quillon(
         {QUILLON_BIN}, {{"CAMROOT", cam.root()}, {"FCGI_SOCKET_NAME", cam.root() + "/q.sock"}});

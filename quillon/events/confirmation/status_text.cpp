@@ -77,6 +77,21 @@ public:
         out.append(buffer, result.ptr);
     }
     void number(double value) { appendStatusDouble(out, value); }
+    void intMember(const char* name, std::int32_t value)
+    {
+        key(name);
+        integer(value);
+    }
+    void boolMember(const char* name, bool value)
+    {
+        key(name);
+        boolean(value);
+    }
+    void numberMember(const char* name, double value)
+    {
+        key(name);
+        number(value);
+    }
     // A literal without characters to escape.
     void literal(const char* text)
     {
@@ -111,12 +126,10 @@ bool writeObject(Writer& w, const TrackingObject& object, int rotation, bool deb
     w.element();
     w.open('{');
     if (object.id >= 0) {
-        w.key("id");
-        w.integer(object.id);
+        w.intMember("id", object.id);
     }
     if ((object.flags & kFlagReported) == 0) {
-        w.key("active");
-        w.boolean(false);
+        w.boolMember("active", false);
     }
     if (debugView) {
         // Confident moving objects in blue, the others by their feed.
@@ -126,17 +139,12 @@ bool writeObject(Writer& w, const TrackingObject& object, int rotation, bool deb
             w.literal(colour);
         }
     }
-    w.key("x");
-    w.number(box.x);
-    w.key("y");
-    w.number(box.y);
-    w.key("width");
-    w.number(box.width);
-    w.key("height");
-    w.number(box.height);
+    w.numberMember("x", box.x);
+    w.numberMember("y", box.y);
+    w.numberMember("width", box.width);
+    w.numberMember("height", box.height);
     if (tracked) {
-        w.key("tracking");
-        w.boolean(true);
+        w.boolMember("tracking", true);
     }
     if (debugView && !object.typeName.empty() && object.typeName.size() < 100) {
         w.key("text");
@@ -158,12 +166,9 @@ void writeZone(Writer& w, const VisualZone& zone)
 {
     w.element();
     w.open('{');
-    w.key("profileId");
-    w.integer(zone.profileId);
-    w.key("zoneType");
-    w.integer(zone.zoneType);
-    w.key("enabled");
-    w.boolean(zone.enabled);
+    w.intMember("profileId", zone.profileId);
+    w.intMember("zoneType", zone.zoneType);
+    w.boolMember("enabled", zone.enabled);
     w.key("polygon");
     w.open('[');
     for (const Point& p : zone.polygon.points()) {
@@ -246,21 +251,16 @@ std::string statusText(const AnalyzedVideoMessage& scene, bool debugView)
     if (zones)
         w.close(']');
     if (scene.latestResult != 0) {
-        w.key("latestResult");
-        w.integer(scene.latestResult);
+        w.intMember("latestResult", scene.latestResult);
     }
-    w.key("trackerEnabled");
-    w.boolean(scene.trackerEnabled);
+    w.boolMember("trackerEnabled", scene.trackerEnabled);
     if (trackedId >= 0) {
-        w.key("trackedId");
-        w.integer(trackedId);
+        w.intMember("trackedId", trackedId);
     }
     if (scene.moving) {
-        w.key("isMoving");
-        w.boolean(true);
+        w.boolMember("isMoving", true);
     }
-    w.key("zoomMag");
-    w.number(std::isfinite(scene.zoomMag) ? scene.zoomMag : 0.0);
+    w.numberMember("zoomMag", std::isfinite(scene.zoomMag) ? scene.zoomMag : 0.0);
     w.close('}');
     return text;
 }

@@ -17,6 +17,7 @@
 #include "quillon/tracking/tracker/tracker.h"
 
 using namespace quillon;
+using nlohmann::json;
 using testsupport::waitFor;
 
 namespace
@@ -108,6 +109,11 @@ protected:
     void SetUp() override
     {
         LinkFixture::SetUp();
+        // One enabled trigger zone over the whole view, with preset 1.
+        cam->dir().write("root/etc/quillon/profiles.conf",
+                         R"({"profiles": [{"pt_polygon": [-90.0, -60.0, 90.0, -60.0, 90.0, 30.0,
+                            -90.0, 30.0], "id": 1, "name": "All", "enabled": true, "preset": 1,
+                            "zoneType": 0}]})");
         runner = std::make_shared<RunOnBusReceiver>();
         Channel::instance().subscribe(runner);
         std::atomic<bool> seen{false};
@@ -136,6 +142,8 @@ protected:
     void TearDown() override
     {
         onBus([this] {
+            if (!tracker)
+                return;
             tracker->prepareToShutdown();
             Channel::instance().unsubscribe(tracker);
             tracker.reset();
@@ -166,6 +174,7 @@ protected:
         return s;
     }
 
+    json pose() { return cam->control({{"cmd", "pose"}}); }
     double zoomSpeed() { return cam->control({{"cmd", "pose"}})["zoom_rate"].get<double>(); }
 
     struct RunOnBusReceiver : MessageReceiver {
@@ -303,4 +312,49 @@ TEST_F(TrackerTest, SilentFeedStopsTheCamera)
         auto pose = cam->control({{"cmd", "pose"}});
         return pose["pan_speed"].get<double>() == 0.0 && pose["zoom_rate"].get<double>() == 0.0;
     })) << "camera still moving";
+}
+
+// Selection from the zone's candidates, held off while the camera reports
+// motion and for two scenes after; the start statistics at destruction.
+TEST_F(TrackerTest, SelectionWaitsForTheCameraToStopAndCountsStarts)
+{
+    // A person that has been walking for 1 s, in the zone.
+    auto walker = person(4, 0.1f, -0.1f);
+    const std::int64_t t0 = g_get_monotonic_time();
+    walker->setTime(t0 - 1000000);
+    walker->setMoving(true);
+    walker->setTime(t0);
+    cam->control({{"cmd", "move"}, {"pan", 20.0}});
+    ASSERT_TRUE(waitFor([&] { return (pose()["status"].get<int>() & 0x13) != 0; }));
+    onBus([&] {
+        strategy->stored.addObject(walker, true);
+        strategy->emit();
+    });
+    EXPECT_EQ(state(), Tracker::kIdle) << "selected while the camera moves";
+    cam->control({{"cmd", "stop"}});
+    ASSERT_TRUE(waitFor([&] { return (pose()["status"].get<int>() & 0x13) == 0; }));
+    // Two scenes of hold-over after the bits clear, then the selection.
+    std::vector<int> states;
+    for (int i = 0; i < 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        onBus([&] {
+            strategy->emit();
+            states.push_back(tracker->state());
+        });
+    }
+    EXPECT_EQ(states, (std::vector<int>{0, 0, 1}));
+
+    testing::internal::CaptureStderr();
+    onBus([&] {
+        tracker->prepareToShutdown();
+        Channel::instance().unsubscribe(tracker);
+        tracker.reset();
+    });
+    onBus([] {}); // the bus lets go of the Tracker after the message
+    const std::string log = testing::internal::GetCapturedStderr();
+    const auto perType = log.find("]:   Tracked object of type 1 : 1 times\n");
+    EXPECT_NE(perType, std::string::npos) << log;
+    const auto total = log.find("]: Started tracking objects 1 times\n");
+    EXPECT_NE(total, std::string::npos) << log;
+    EXPECT_GT(total, perType);
 }

@@ -35,13 +35,17 @@ void VodStrategy::handleMessage(const std::shared_ptr<Message>& message)
     auto update = std::dynamic_pointer_cast<VodSceneUpdateMessage>(message);
     if (!update)
         return;
-    const int before = trackedId_;
-    const int after = holder_->fold(*update, before);
-    followIdChange(before, after);
-    if (!callback_)
-        return;
-    TrackerScene stored = holder_->snapshot();
-    TrackerScene scene = buildReport(stored);
+    TrackerScene scene;
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        const int before = trackedId_;
+        const int after = holder_->fold(*update, before);
+        followIdChange(before, after);
+        if (!callback_)
+            return;
+        TrackerScene stored = holder_->snapshot();
+        scene = buildReport(stored);
+    }
     report(scene);
 }
 
@@ -60,6 +64,7 @@ bool VodStrategy::hasObject(int id)
 
 bool VodStrategy::setTrackingObject(int id, bool force)
 {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
     quillonLog(LOG_INFO, "VOD: Object with ID: %d set to tracking. (%d,%d)\n", id, trackedId_,
                force);
     return holder_->withScene([&](TrackerScene& scene) {
@@ -75,6 +80,7 @@ bool VodStrategy::setTrackingObject(int id, bool force)
 
 void VodStrategy::unsetTrackingObject(bool exclude)
 {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
     quillonLog(LOG_INFO, "Stopping tracking object with ID: %d (excl:%d)\n", trackedId_, exclude);
     holder_->withScene([&](TrackerScene& scene) {
         if (exclude && trackedId_ >= 0)
@@ -88,6 +94,12 @@ void VodStrategy::setPositionSource(std::shared_ptr<VodPositionSource> source)
 {
     holder_->setPositionSource(source);
     GenericTracker::setPositionSource(std::move(source));
+}
+
+int VodStrategy::trackedId() const
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return trackedId_;
 }
 
 TrackerScene VodStrategy::storedScene() const

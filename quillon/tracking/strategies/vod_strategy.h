@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "quillon/tracking/strategies/generic_tracker.h"
@@ -19,13 +20,17 @@ class VodSceneHolder;
 // object is followed or dropped (derived class), and a report scene built
 // by the derived class goes to the Tracker.
 //
-// Threads: construction, start, every slot, handleMessage and destruction
-// run on the bus thread (the Tracker's). The feed client only posts
-// messages from the library thread; the holder's watch reads the store
-// under the holder's lock on the timer thread. The tracked id and the
-// derived classes' state are bus-thread only. prepareToShutdown stops the
-// client and the watch (waiting for a running watch); no feed callback
-// reaches the strategy after it.
+// Threads: construction, start, handleMessage and destruction run on the
+// bus thread (the Tracker's); the slots too, except that the Tracker's
+// shutdown may call unsetTrackingObject and prepareToShutdown from the main
+// thread. `lock_` guards the tracked id and the derived classes' state and
+// serialises the slots with the scene step; the step releases it before it
+// calls the Tracker, which may hold its own step lock while it calls the
+// slots (order: the Tracker's lock, then `lock_`, then the holder's lock).
+// The feed client only posts messages from the library thread; the
+// holder's watch reads the store under the holder's lock on the timer
+// thread. prepareToShutdown stops the client and the watch (waiting for a
+// running watch); no feed callback reaches the strategy after it.
 class VodStrategy : public GenericTracker
 {
 public:
@@ -44,7 +49,7 @@ public:
     void unsetTrackingObject(bool exclude) override;
     void setPositionSource(std::shared_ptr<VodPositionSource> source) override;
 
-    int trackedId() const { return trackedId_; }
+    int trackedId() const;
     // A copy of the stored scene.
     TrackerScene storedScene() const;
     VodSceneHolder& holder() { return *holder_; }
@@ -68,6 +73,8 @@ protected:
 
     const std::string& classFile() const { return classFile_; }
 
+    // Recursive: the stop rules and the id change call the slots.
+    mutable std::recursive_mutex lock_;
     int trackedId_ = -1;
 
 private:

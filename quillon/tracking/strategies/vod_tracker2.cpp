@@ -21,11 +21,13 @@ void VodTracker2::start()
 {
     VodStrategy::start();
     mergeClasses(holder().vodClient().detectorClassMap());
+    std::lock_guard<std::recursive_mutex> guard(lock_);
     quillonLog(LOG_INFO, "VodTracker2 created (%zu known VOD object types)\n", knownClasses_);
 }
 
 void VodTracker2::mergeClasses(const VodClassMap& model)
 {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
     VodObjectClassSettings settings(classFile());
     settings.loadOrCreate();
     classes_ = mergeVodClasses(model, settings.classes());

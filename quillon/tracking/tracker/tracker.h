@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <memory>
+#include <mutex>
 
 #include "quillon/config/geometry/camera_geometry.h"
 #include "quillon/config/geometry/position_record.h"

@@ -116,8 +116,9 @@ bool Tracker::readPositions(std::int64_t sceneTimeUs)
         movingHold_ = kMovingHold;
         ptzMoving_ = true;
     } else if (movingHold_ > 0) {
+        // Two more scenes after the bits clear.
         --movingHold_;
-        ptzMoving_ = movingHold_ > 0;
+        ptzMoving_ = true;
     } else {
         ptzMoving_ = false;
     }

@@ -21,14 +21,13 @@ if [ -x "$quillon_bin" ]; then
       > "$CAMROOT/etc/quillon/settings.conf"
   elif [ -n "${QUILLON_TRACKER_TYPE:-}" ]; then
     python3 - "$CAMROOT/etc/quillon/settings.conf" "$QUILLON_TRACKER_TYPE" <<'PY'
-import json, sys
+import json, os, sys
 path, kind = sys.argv[1], int(sys.argv[2])
 with open(path) as f:
     settings = json.load(f)
 settings.setdefault("trackingParams", {})["trackerType"] = kind
 with open(path + ".new", "w") as f:
     json.dump(settings, f, indent=2)
-import os
 os.replace(path + ".new", path)
 PY
   fi
@@ -43,21 +42,6 @@ PY
   QUILLON_LOG_STDERR=1 FCGI_SOCKET_NAME="$quillon_sock" "$quillon_bin" -d &
   pids+=($!)
   for _ in $(seq 50); do [ -S "$quillon_sock" ] && break; sleep 0.1; done
-  # The picture rotation: QUILLON_ROTATION, else the scenario camera's
-  # "rotation" when it names one (setViewportConfig, as the web page does).
-  quillon_rotation="${QUILLON_ROTATION:-}"
-  if [ -z "$quillon_rotation" ] && [ -n "${feeds_scenario:-}" ]; then
-    quillon_rotation=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1])).get("camera", {}).get("rotation", ""))' "$feeds_scenario" 2>/dev/null)
-  fi
-  if [ -n "$quillon_rotation" ]; then
-    python3 - "$top/tools" "$quillon_sock" "$quillon_rotation" <<'PY' || echo "quillon: setViewportConfig failed" >&2
-import sys
-sys.path.insert(0, sys.argv[1])
-from trackreport import runner
-if not runner.set_viewport(sys.argv[2], int(sys.argv[3])):
-    sys.exit(1)
-PY
-  fi
 
   lighttpd_snippet 20-quillon
   cat >> "$run/hints.txt" <<HINTS

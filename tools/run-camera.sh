@@ -12,7 +12,13 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$top/build" -j "$(nproc)"
 
-run=$(mktemp -d /tmp/ptzcam-XXXXXX)
+# PTZ_RUN_DIR: an empty directory to run in (tools/soak.sh); else a new one.
+if [ -n "${PTZ_RUN_DIR:-}" ]; then
+  run=$PTZ_RUN_DIR
+  mkdir -p "$run"
+else
+  run=$(mktemp -d /tmp/ptzcam-XXXXXX)
+fi
 export CAMROOT="$run/root"
 mkdir -p "$CAMROOT" "$run/www" "$run/tmp"
 port=${PTZ_HTTP_PORT:-18080}

@@ -1,0 +1,28 @@
+#!/bin/sh
+# The 32-bit ARM pass: cross-builds everything for armhf (Debian's cross
+# toolchain, cmake/toolchain-armhf.cmake) in build-armhf and runs the tests
+# under qemu-arm; the programs a test starts (camsim, quillon, korund, the
+# CGI relay) run under qemu too, dbus-daemon, lighttpd and curl natively.
+#   tools/test-armhf.sh        every unit test and one end-to-end test per
+#                              daemon (what tools/test.sh runs in CI)
+#   tools/test-armhf.sh all    the whole suite (about three times longer)
+# Expects the packages of tools/packages.txt (tools/install-deps.sh).
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+build="$top/build-armhf"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-armhf.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPTZ_WERROR=ON -DPTZ_BENCH=OFF
+cmake --build "$build" -j "$jobs"
+
+# End-to-end tests (they start daemons, camsim, the web server) are slow
+# under the emulator: CI keeps one per daemon and leaves out the rest.
+e2e='^(install\.|tools\.|camsim_faults\.|quillon_api_http\.|quillon_endpoint\.|quillon_zone_events\.|quillon_events\.|quillon_presets\.|quillon_inputs\.QuillonInputsFeed|korund_daemon\.Korund|korund_dbus\.|feeds\.Feeds(Live|Fault)|CamsimService|PtzlinkCamsim|PavaneWeb|PavaneCamsim|Overlay|QuillonPtzLink)'
+keep='^(quillon_api_http\.ApiHttp\.GetSupportedVersions|korund_daemon\.KorundUdp\.CommandsInquiriesAndControl|PavaneCamsim\.ListsOutputsAndChangesScanMode)$'
+cd "$build"
+if [ "${1:-}" = all ]; then
+  ctest --output-on-failure -j "$jobs" --timeout 900
+else
+  ctest --output-on-failure -j "$jobs" --timeout 600 -E "$e2e"
+  ctest --output-on-failure -j "$jobs" --timeout 600 -R "$keep"
+fi

@@ -22,6 +22,10 @@ export PTZ_VISCA_NETSET_PORT=${PTZ_VISCA_NETSET_PORT:-$(free_port SOCK_DGRAM)}
 export PTZ_VISCA_BROADCAST_PORT=${PTZ_VISCA_BROADCAST_PORT:-$(free_port SOCK_DGRAM)}
 export PTZ_RUN_DIR="$out/run"
 
+"$top/tools/install-deps.sh"
+cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$top/build" -j "$(nproc)" --target camsim camsimctl quillon korund cgirelay
+export PTZ_NO_BUILD=1
 echo "soak: $minutes min, samples every $interval s, output in $out"
 setsid "$top/tools/run-camera.sh" > "$out/camera.log" 2>&1 &
 job=$!

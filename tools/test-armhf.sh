@@ -17,8 +17,8 @@ cmake --build "$build" -j "$jobs"
 
 # End-to-end tests (they start daemons, camsim, the web server) are slow
 # under the emulator: CI keeps one per daemon and leaves out the rest.
-e2e='^(install\.|tools\.|camsim_faults\.|quillon_api_http\.|quillon_endpoint\.|quillon_zone_events\.|quillon_events\.|quillon_presets\.|quillon_inputs\.QuillonInputsFeed|korund_daemon\.Korund|korund_dbus\.|feeds\.Feeds(Live|Fault)|CamsimService|PtzlinkCamsim|PavaneWeb|PavaneCamsim|Overlay|QuillonPtzLink)'
-keep='^(quillon_api_http\.ApiHttp\.GetSupportedVersions|korund_daemon\.KorundUdp\.CommandsInquiriesAndControl|PavaneCamsim\.ListsOutputsAndChangesScanMode)$'
+e2e='(^tools\.|(^|\.)(InstalledTree|QuillonCameraAway|PavaneCameraAway|ApiHttpTest|CgiLoop|SettingsSaveFaults|QuillonProcess|QuillonSignals|QuillonSocket|Endpoint|ZoneEventsTest|ZoneEventsWithoutProducer|ZonesHttpTest|DBusProxy|TrackerEvents|EventHandlers|Presets|VodFeed|TrackingEndToEnd|ClosedLoopCamsim|ControlSocketCalls|PtzlinkCamsim|CamsimServices|Feeds|FeedsLive|FeedsTools|Fault|Encoding|KorundDbus|KorundDbusWithoutImage|ViscaDrive|KorundPrivileges|KorundCameraAway|KorundCgi|KorundLifecycle|KorundSerial|KorundUdp|PavaneWeb|PavaneCamsim|OverlayPage)\.)'
+keep='^(quillon_api_http\.ApiHttpTest\.SettingsChangeReachesTheFile|korund_daemon\.KorundUdp\.CommandsInquiriesAndControl|PavaneCamsim\.ListsOutputsAndChangesScanMode)$'
 cd "$build"
 if [ "${1:-}" = all ]; then
   ctest --output-on-failure -j "$jobs" --timeout 900

@@ -39,7 +39,7 @@ public:
             thread.join();
     }
 
-    void arm(TimerClass* timer, std::chrono::seconds delay)
+    void arm(TimerClass* timer, std::chrono::milliseconds delay)
     {
         auto deadline = Clock::now() + delay;
         std::lock_guard<std::mutex> guard(lock);
@@ -144,13 +144,18 @@ TimerClass::~TimerClass()
 
 int TimerClass::start(int seconds, std::function<void(void*)> cb, void* data)
 {
+    return start(std::chrono::milliseconds(std::chrono::seconds(seconds)), std::move(cb), data);
+}
+
+int TimerClass::start(std::chrono::milliseconds delay, std::function<void(void*)> cb, void* data)
+{
     auto& timers = TimerThread::instance();
     timers.disarm(this, false);
     if (!cb)
         quillonLog(LOG_WARNING, "TimerClass received nullptr callback.\n");
     callback = std::move(cb);
     userData = data;
-    timers.arm(this, std::chrono::seconds(seconds));
+    timers.arm(this, delay);
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 namespace quillon
@@ -26,6 +27,8 @@ public:
     // Arms the timer for `seconds` seconds. Returns 0. An empty callback is
     // logged; the timer is still set and its expiry logged.
     int start(int seconds, std::function<void(void*)> callback, void* userData);
+    // The same with a delay in milliseconds.
+    int start(std::chrono::milliseconds delay, std::function<void(void*)> callback, void* userData);
     // Disarms without running the callback.
     void cancel();
     bool isArmed() const;

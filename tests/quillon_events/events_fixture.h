@@ -17,6 +17,7 @@
 #include "camsim_runner.h"
 #include "quillon/events/dbus/dbus_proxy.h"
 #include "quillon/events/producer/event_declaration.h"
+#include "support/log_capture.h"
 #include "support/wait.h"
 
 namespace eventstest
@@ -122,32 +123,7 @@ private:
     std::vector<std::string> values_;
 };
 
-// The stderr capture of a whole test, for the log lines it expects.
-class LogCapture
-{
-public:
-    LogCapture() { testing::internal::CaptureStderr(); }
-    ~LogCapture()
-    {
-        if (!taken_)
-            testing::internal::GetCapturedStderr();
-    }
-    std::string text()
-    {
-        taken_ = true;
-        return testing::internal::GetCapturedStderr();
-    }
-
-private:
-    bool taken_ = false;
-};
-
-inline std::size_t count(const std::string& text, const std::string& needle)
-{
-    std::size_t n = 0;
-    for (auto pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1))
-        ++n;
-    return n;
-}
+using testsupport::count;
+using testsupport::LogCapture;
 
 } // namespace eventstest

@@ -51,15 +51,16 @@ TEST(TrackerEvents, AnnouncesAutoTriggersAndState)
     tracker->reportTracking(true); // not published while off
     tracker->handleMessage(message(tracking_event_state_t{true}));
     EXPECT_TRUE(waitFor([&] { return declares(events.declared(), kState); }));
+    // Autotracking off also stops tracking, which reports tracking off.
     tracker->handleMessage(message(auto_tracking_state_t{false}));
     tracker->handleMessage(message(auto_tracking_state_t{false}));
-    ASSERT_TRUE(waitFor([&] { return events.sent().size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return events.sent().size() == 3; }));
     EXPECT_EQ(events.sent()[1]["data"]["autoTriggersEnabled"], false);
+    EXPECT_EQ(events.sent()[2]["data"], json({{"stateInfo", false}, {"channel", 1}}));
     tracker->handleMessage(message(auto_tracking_state_t{true}));
-    tracker->reportTracking(false);
+    tracker->reportTracking(false); // no change, not sent
     ASSERT_TRUE(waitFor([&] { return events.sent().size() == 4; }));
-    EXPECT_EQ(events.sent()[2]["data"]["autoTriggersEnabled"], true);
-    EXPECT_EQ(events.sent()[3]["data"], json({{"stateInfo", false}, {"channel", 1}}));
+    EXPECT_EQ(events.sent()[3]["data"]["autoTriggersEnabled"], true);
 
     tracker->prepareToShutdown();
     tracker.reset();

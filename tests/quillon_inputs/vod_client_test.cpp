@@ -1,16 +1,21 @@
 #include <cmath>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include "quillon/core/channel.h"
 #include "quillon/inputs/vod/vod_client.h"
 #include "quillon/inputs/vod/vod_scene_update_message.h"
+#include "support/log_capture.h"
 #include "vod_frames.h"
 
 namespace quillon
 {
 namespace
 {
+
+// Log lines are mirrored to standard error for the captures below.
+[[maybe_unused]] const bool kLogMirror = setenv("QUILLON_LOG_STDERR", "1", 1) == 0;
 
 using vodtest::Det;
 using vodtest::Ev;
@@ -82,6 +87,7 @@ protected:
 TEST_F(VodClientMessages, FiltersAndBuildsObjects)
 {
     const float nan = std::nanf("");
+    testsupport::LogCapture log;
     auto message = client.buildMessage(
         decode(sceneBytes(3000000999ULL,
                           {
@@ -94,6 +100,12 @@ TEST_F(VodClientMessages, FiltersAndBuildsObjects)
                               {0.1f, INFINITY, 0.3f, 0.1f, 12, 0, 90, 2},
                           },
                           {{5, 3, {4, 4, 2}}, {1, 3, {}}})));
+    // Boxes with a non-finite edge never reach the store, and are reported.
+    const std::string text = log.text();
+    EXPECT_EQ(
+        testsupport::count(text, "VodClient: skipped 2 detection(s) with non-finite coordinates\n"),
+        1u)
+        << text;
     EXPECT_EQ(message->sceneTimeUs, 3000000);
     ASSERT_EQ(message->objects.size(), 2u);
     const VodObject& human = message->objects.at(7);

@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "quillon/inputs/vod/vod_position_source.h"
@@ -86,7 +88,7 @@ TEST(VodStorageUpdate, DetectionsRefreshMissesCarryDeletesDrop)
     EXPECT_EQ(ids(s), (std::vector<int>{1, 2, 3}));
     auto one = std::dynamic_pointer_cast<VodObject>(s.findObject(1));
     ASSERT_TRUE(one);
-    EXPECT_NEAR(one->velocityX, 0.1f, 1e-6);
+    EXPECT_NEAR(one->velocityX, 1.0f, 1e-5); // 0.1 in 0.1 s
     EXPECT_EQ(one->lastSeenUs, 1100000);
     auto two = std::dynamic_pointer_cast<VodObject>(s.findObject(2));
     EXPECT_TRUE(two->lost);
@@ -98,6 +100,51 @@ TEST(VodStorageUpdate, DetectionsRefreshMissesCarryDeletesDrop)
     s = fold(s, {1200000, {detection(2, 1200000, 0.5f)}, {event(kVodEventDelete, 3, {})}});
     EXPECT_EQ(ids(s), (std::vector<int>{1, 2}));
     EXPECT_FALSE(std::dynamic_pointer_cast<VodObject>(s.findObject(2))->lost);
+}
+
+// Velocities are device units per second over the interval between the
+// object's last two detections, so the predictor can multiply them by
+// seconds; no interval, or no previous box, gives no velocity.
+TEST(VodStorageUpdate, VelocityIsPerSecondBetweenDetections)
+{
+    struct Case {
+        const char* name;
+        std::vector<Frame> frames;
+        float velocityX;
+    };
+    auto at = [](std::int64_t t, float u) { return Frame(t, {detection(1, t, u)}); };
+    const std::vector<Case> cases = {
+        {"TenthOfASecond", {at(1000000, 0.0f), at(1100000, 0.1f)}, 1.0f},
+        {"FifthOfASecond", {at(1000000, 0.0f), at(1200000, -0.1f)}, -0.5f},
+        // A miss loses the box: no velocity from the next detection.
+        {"AfterAMiss", {at(1000000, 0.0f), {1100000, {}}, at(1200000, 0.1f)}, 0.0f},
+        {"EqualTimes", {at(1000000, 0.0f), at(1000000, 0.2f)}, 0.0f},
+        {"Backwards", {at(1000000, 0.0f), at(900000, 0.2f)}, 0.0f},
+    };
+    for (const Case& c : cases) {
+        TrackerScene s;
+        for (const Frame& f : c.frames)
+            s = fold(s, f);
+        auto o = s.findObject(1);
+        ASSERT_TRUE(o) << c.name;
+        EXPECT_NEAR(o->velocityX, c.velocityX, 1e-4) << c.name;
+        EXPECT_TRUE(std::isfinite(o->velocityY)) << c.name;
+    }
+}
+
+// The confident state follows the score from the first sighting, so the
+// time since it changed measures how long the object has been unconfident.
+TEST(VodStorageUpdate, ConfidentTimeCountsFromTheLastChange)
+{
+    TrackerScene s = fold(TrackerScene(), {1000000, {detection(1, 1000000, 0.0f, 0, 80)}});
+    EXPECT_TRUE(s.findObject(1)->confident);
+    for (std::int64_t t = 1100000; t <= 9000000; t += 100000)
+        s = fold(s, {t, {detection(1, t, 0.0f, 0, 80)}});
+    s = fold(s, {9100000, {detection(1, 9100000, 0.0f, 0, 10)}});
+    s = fold(s, {9200000, {detection(1, 9200000, 0.0f, 0, 10)}});
+    auto o = s.findObject(1);
+    EXPECT_FALSE(o->confident);
+    EXPECT_NEAR(o->confidentTime(), 0.2f, 1e-4); // since the last confident frame
 }
 
 TEST(VodStorageUpdate, LostObjectsAgeOutFromTheirLastDetection)

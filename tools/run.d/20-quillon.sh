@@ -12,13 +12,19 @@ if [ -x "$quillon_bin" ]; then
     echo '{ "service": { "active": true, "version": "2.6.39+maint+1" } }' \
       > "$CAMROOT/etc/quillon/application.conf"
   fi
+  # The strategy: QUILLON_TRACKER_TYPE (default 5, the detection feed).
+  if [ ! -e "$CAMROOT/etc/quillon/settings.conf" ]; then
+    echo "{ \"trackingParams\": { \"trackerType\": ${QUILLON_TRACKER_TYPE:-5} } }" \
+      > "$CAMROOT/etc/quillon/settings.conf"
+  fi
   # A demo trigger zone (pan/tilt degrees) over the street of the default
   # scenario, where the walker crosses 20 m in front of the camera.
   if [ ! -e "$CAMROOT/etc/quillon/profiles.conf" ]; then
     echo '{ "profiles": [ { "pt_polygon": [ -30.0, -14.0, 30.0, -14.0, 30.0, -3.0, -30.0, -3.0 ], "id": 1, "name": "Street", "enabled": true, "preset": 1, "zoneType": 0 } ] }' \
       > "$CAMROOT/etc/quillon/profiles.conf"
   fi
-  # -d: debug mode, the store of detected objects is printed each second.
+  # -d: debug mode, the store of detected objects and the tracker's state
+  # are printed each second.
   QUILLON_LOG_STDERR=1 FCGI_SOCKET_NAME="$quillon_sock" "$quillon_bin" -d &
   pids+=($!)
   for _ in $(seq 50); do [ -S "$quillon_sock" ] && break; sleep 0.1; done

@@ -8,6 +8,8 @@ import socket
 import subprocess
 import time
 
+from . import fcgi
+
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
@@ -127,11 +129,11 @@ class Session:
             raise RunError("dbus-daemon did not start")
         self.env = dict(os.environ, CAMROOT=self.root, DBUS_SYSTEM_BUS_ADDRESS=address)
 
-    def camsim(self, scenario_path):
+    def camsim(self, scenario_path, extra=()):
         binary = os.path.join(self.build, "platform/camsim/camsim")
         if not os.access(binary, os.X_OK):
             raise RunError(f"{binary} is not built (cmake --build {self.build})")
-        proc = self.start("camsim", [binary, "--feeds-scenario", scenario_path], self.env)
+        proc = self.start("camsim", [binary, "--feeds-scenario", scenario_path, *extra], self.env)
         if not wait_for(lambda: self.control({"cmd": "pose"}) is not None, 20):
             raise RunError(f"camsim did not start (see {self.workdir}/camsim.log)")
         return proc
@@ -140,7 +142,18 @@ class Session:
         return control(self.root, request)
 
 
-def run(scenario, build, workdir, log=print):
+def set_viewport(sock, rotation):
+    """setViewportConfig through quillon's FastCGI socket, so that it publishes
+    its status (and the trace gets the tracked id); False when refused."""
+    body = json.dumps({"method": "setViewportConfig", "params": {"rotation": rotation}})
+    try:
+        reply = json.loads(fcgi.post(sock, "/local/quillon/admin.cgi", body.encode()))
+    except (OSError, ValueError):
+        return False
+    return "data" in reply
+
+
+def run(scenario, build, workdir, log=print, camsim_args=()):
     """Runs one scenario in `workdir` (created); returns (trace path, notes)."""
     quillon_bin = os.path.join(build, "quillon/core/quillon")
     if not os.access(quillon_bin, os.X_OK):
@@ -152,10 +165,11 @@ def run(scenario, build, workdir, log=print):
         scenario_copy = os.path.join(workdir, "scenario.json")
         with open(scenario_copy, "w") as f:
             f.write(scenario.single_pass())
-        camsim = s.camsim(scenario_copy)
+        camsim = s.camsim(scenario_copy, camsim_args)
         write_quillon_config(s.root, scenario)
+        sock = os.path.join(workdir, "quillon.sock")
         quillon = s.start("quillon", [quillon_bin], dict(
-            s.env, QUILLON_LOG_STDERR="1", FCGI_SOCKET_NAME=os.path.join(workdir, "quillon.sock")))
+            s.env, QUILLON_LOG_STDERR="1", FCGI_SOCKET_NAME=sock))
 
         def declared():
             return any("AutotrackingState" in d.get("topic", "")
@@ -163,6 +177,8 @@ def run(scenario, build, workdir, log=print):
         if not wait_for(declared, 20):
             notes.append("quillon declared no tracking-state event")
             log(f"  {scenario.name}: quillon declared no tracking-state event; measuring anyway")
+        if not wait_for(lambda: set_viewport(sock, scenario.rotation), 10):
+            notes.append("no viewport: no tracked ids")
 
         # The scene starts now, with the daemon ready for it.
         trace = os.path.join(workdir, "trace.csv")

@@ -28,6 +28,8 @@ class ReportScenario:
             raise ScenarioError(f"{path}: not a JSON object")
         d = self.data
         self.name = str(d.get("name", path))
+        camera = d.get("camera") if isinstance(d.get("camera"), dict) else {}
+        self.rotation = 180 if camera.get("rotation") == 180 else 0
         report = d.get("report") or {}
         if not isinstance(report, dict):
             raise ScenarioError(f"{path}: report: must be an object")

@@ -55,6 +55,34 @@ EventEffects applyEvents(const TrackerScene& previous, const VodSceneUpdateMessa
     return effects;
 }
 
+// The confident state, and the instant it last changed, agree with the
+// score against the threshold: a detection is built with the state clear
+// whatever its score, and a class change moves the threshold under an
+// unchanged score. Without this a confident object that turns unconfident
+// would count its unconfident time from its first sighting.
+void settleConfident(TrackingObject& object)
+{
+    const bool now = object.confidence >= object.confidenceThreshold;
+    if (now != object.confident) {
+        object.confident = now;
+        object.confidentSinceUs = object.lastSeenUs;
+    }
+}
+
+// Box-centre displacement per second between the stored object's last
+// detection and this one; zero when the stored object has no box (it was
+// lost) or the samples are not in time order.
+Point velocity(const VodObject& stored, Point to, std::int64_t time)
+{
+    const std::int64_t interval = time - stored.detectedUs;
+    if (stored.lost || interval <= 0)
+        return {0.0f, 0.0f};
+    const Point from = stored.getBox().centre();
+    const double seconds = static_cast<double>(interval) / 1e6;
+    return {static_cast<float>((to.x - from.x) / seconds),
+            static_cast<float>((to.y - from.y) / seconds)};
+}
+
 // Refreshes a copy of the stored object from this frame's detection of it.
 void refresh(VodObject& object, const VodObject& detection, const VodObject& stored,
              const TrackerScene& next, VodPositionSource* positions, bool restarted, bool tracked)
@@ -70,13 +98,15 @@ void refresh(VodObject& object, const VodObject& detection, const VodObject& sto
         object.human = detection.human;
     }
     object.setConfidence(detection.confidence);
+    settleConfident(object);
     object.detectionStatus = detection.detectionStatus;
     object.shape = detection.shape;
     const Box detected = detection.getBox();
-    const Point from = stored.getBox().centre();
     const Point to = detected.centre();
-    object.velocityX = to.x - from.x;
-    object.velocityY = to.y - from.y;
+    // A restarted id's stored box belongs to another object.
+    const Point perSecond = restarted ? Point{0.0f, 0.0f} : velocity(stored, to, time);
+    object.velocityX = perSecond.x;
+    object.velocityY = perSecond.y;
     object.source = kSourceDetection;
     object.setTime(time);
     object.detectedUs = time;
@@ -138,7 +168,11 @@ TrackerScene updateVodStorage(const TrackerScene& previous, const VodSceneUpdate
     for (const auto& [id, detection] : update.objects) {
         if (updated.count(id) != 0)
             continue;
-        next.addObject(std::make_shared<VodObject>(detection), true);
+        auto added = std::make_shared<VodObject>(detection);
+        // Its confident and moving states start with this sighting.
+        added->setTime(update.sceneTimeUs);
+        settleConfident(*added);
+        next.addObject(added, true);
         // The tracked id may have moved to an id first seen in this frame.
         if (id == tracked)
             trackedPresent = true;

@@ -73,16 +73,22 @@ void VodSceneHolder::armWatch()
 void VodSceneHolder::handleMessage(const std::shared_ptr<Message>& message)
 {
     auto update = std::dynamic_pointer_cast<VodSceneUpdateMessage>(message);
-    if (!update)
-        return;
+    if (update)
+        fold(*update);
+}
+
+int VodSceneHolder::fold(const VodSceneUpdateMessage& update, std::optional<int> tracked)
+{
     std::lock_guard<std::mutex> guard(lock);
-    if (update->subscription != subscription) {
+    if (update.subscription != subscription) {
         // A new subscription numbers its tracks afresh: nothing stored
         // before names the same object.
-        subscription = update->subscription;
-        scene = TrackerScene(update->sceneTimeUs);
+        subscription = update.subscription;
+        scene = TrackerScene(update.sceneTimeUs);
     }
-    scene = updateVodStorage(scene, *update, positions.get());
+    if (tracked)
+        scene.setTracked(*tracked);
+    scene = updateVodStorage(scene, update, positions.get());
     const std::int64_t now = monotonicNowUs();
     if (silenceReported) {
         quillonLog(LOG_INFO, "detection frames resumed after %lld s\n",
@@ -91,7 +97,8 @@ void VodSceneHolder::handleMessage(const std::shared_ptr<Message>& message)
     }
     stats.frames++;
     stats.lastFrameAtUs = now;
-    stats.lastLatencyUs = now - update->decodedAtUs;
+    stats.lastLatencyUs = now - update.decodedAtUs;
+    return scene.trackedId;
 }
 
 TrackerScene VodSceneHolder::snapshot() const

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "quillon/core/message_receiver.h"
 #include "quillon/core/timer_class.h"
@@ -23,11 +24,15 @@ class VodPositionSource;
 // for 2 s is reported once, its return too; in debug mode the store is
 // printed each second.
 //
+// Standalone it is subscribed on the bus and folds every frame itself; a
+// detection strategy instead calls fold() from its own handleMessage with
+// its tracked id and edits the store through withScene().
+//
 // Threads: start/stop/setPositionSource on the owner's thread (the bus
-// thread for the Tracker); handleMessage folds frames on the bus thread;
-// the watch runs each second on the timer thread. `lock` guards the stored
-// scene, the frame statistics and the position source; other threads read
-// the scene through snapshot(). stop() cancels the watch (waiting for a
+// thread for a strategy); handleMessage, fold and withScene on the bus
+// thread; the watch runs each second on the timer thread. `lock` guards the
+// stored scene, the frame statistics and the position source; other threads
+// read the scene through snapshot(). stop() cancels the watch (waiting for a
 // running one) before it stops the client.
 class VodSceneHolder : public MessageReceiver
 {
@@ -46,6 +51,19 @@ public:
     // Folds a VodSceneUpdateMessage into the stored scene; ignores others.
     void handleMessage(const std::shared_ptr<Message>& message) override;
     void prepareToShutdown() override;
+
+    // Folds one frame into the stored scene and returns the tracked id of
+    // the result (-1 none). With `tracked`, that id is first marked tracked
+    // in the store (or cleared when it is not stored), so the update follows
+    // and analyses the object the caller tracks.
+    int fold(const VodSceneUpdateMessage& update, std::optional<int> tracked = std::nullopt);
+    // Runs `fn` on the stored scene under the lock and returns its result.
+    // `fn` must not call back into the holder.
+    template <typename Fn> auto withScene(Fn&& fn)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return fn(scene);
+    }
 
     // A copy of the stored scene that shares nothing with it.
     TrackerScene snapshot() const;

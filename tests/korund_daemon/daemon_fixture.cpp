@@ -289,7 +289,7 @@ void KorundRig::startSocketActivated()
         argv.push_back("-E");
         argv.push_back(name + "=" + value);
     }
-    auto args = daemonArgs();
+    auto args = emulatedArgv(daemonArgs());
     argv.insert(argv.end(), args.begin(), args.end());
     korund_ = std::make_unique<ChildProcess>(argv);
     if (!korund_->waitForOutput("Listening on", 10s))
@@ -420,6 +420,7 @@ DaemonizedKorund::DaemonizedKorund(std::vector<std::string> argv,
 
     std::vector<std::string> launcher = {"/usr/bin/unshare", "--mount", "--propagation", "private",
                                          "/bin/sh",          "-c",      kPrivateDev,     workDir};
+    argv = emulatedArgv(std::move(argv)); // the launcher does not know the emulator
     launcher.insert(launcher.end(), argv.begin(), argv.end());
     // The launcher exits once the daemon has forked away from it.
     ChildProcess start(launcher, env);

@@ -39,8 +39,8 @@ private:
 
     void* userData = nullptr;
     bool armed = false;
+    std::function<void(void*)> callback;
     std::uint64_t generation = 0; // identifies the current arming; 64 bits, so it never wraps
-    std::uint64_t generation = 0; // identifies the current arming (64 bits: never wraps)
 };
 
 } // namespace quillon

@@ -7,7 +7,10 @@
 // figures printed after them are end-to-end: SendEvent to the subscriber's
 // NotifyEvent (median, p99, a paced 2,000 events/s run), PresetAdded to
 // presets(), discovery of 4 channels with 100 presets, the heap of a started
-// zone handler and the wake-ups of an idle process.
+// zone handler and the wake-ups of an idle process; a control event sent with
+// camsim's send-event to its message on quillon's bus (through the event
+// listener); streamObjects frames at 15 fps with 10 objects, from the bus
+// message to camsim taking the event.
 #include <dirent.h>
 #include <malloc.h>
 #include <stdlib.h>
@@ -24,13 +27,19 @@
 #include <benchmark/benchmark.h>
 
 #include "events_fixture.h"
+#include "quillon/config/settings/runtime_commands.h"
+#include "quillon/core/channel.h"
+#include "quillon/events/confirmation/status_text.h"
+#include "quillon/events/confirmation/visual_confirmation_handler.h"
 #include "quillon/events/dbus/dbus_proxy.h"
+#include "quillon/events/listener/event_listener.h"
 #include "quillon/events/producer/event_declaration.h"
 #include "quillon/events/producer/event_producer.h"
 #include "quillon/events/producer/state_event_handler.h"
 #include "quillon/events/producer/stream_objects_event.h"
 #include "quillon/events/producer/zone_profile_event_handler.h"
 #include "quillon/motion/presets/ptz_presets.h"
+#include "quillon/tracking/tracker/analyzed_video_message.h"
 
 using namespace quillon;
 
@@ -80,8 +89,10 @@ void BM_DeclareEvent(benchmark::State& state)
     EventProducer producer;
     for (auto _ : state) {
         int32_t id = producer.declare(kStateTopic, kStateKeys, false);
-        if (id < 0)
+        if (id < 0) {
             state.SkipWithError("declaration failed");
+            break;
+        }
         state.PauseTiming();
         producer.undeclare(id);
         state.ResumeTiming();
@@ -97,6 +108,47 @@ void BM_SocketLookup(benchmark::State& state)
     }
 }
 BENCHMARK(BM_SocketLookup);
+
+// A scene as the tracker reports it: `objects` objects (one tracked, one
+// left out of the report) and `zones` zones of 6 points.
+std::shared_ptr<AnalyzedVideoMessage> analysedScene(int objects, int zones)
+{
+    auto m = std::make_shared<AnalyzedVideoMessage>();
+    m->trackerEnabled = true;
+    m->zoomMag = 3.25f;
+    m->latestResult = 1;
+    for (int i = 0; i < objects; ++i) {
+        auto o = std::make_shared<TrackingObject>();
+        o->id = 100 + i;
+        o->source = kSourceDetection;
+        o->flags = (i == 0 ? kFlagTracked : 0) | (i == 1 ? 0 : kFlagReported);
+        o->confident = true;
+        o->moving = i % 2 == 0;
+        o->typeName = "person";
+        float x = -0.9f + 0.085f * i;
+        o->shape = Polygon::box(x, x + 0.1f, -0.3f, 0.2f);
+        m->objects.push_back(o);
+    }
+    for (int i = 0; i < zones; ++i)
+        m->zones.push_back({i + 1, 0, i % 2 == 0,
+                            Polygon({{0.1f, 0.1f},
+                                     {0.4f, 0.12f},
+                                     {0.5f, 0.3f},
+                                     {0.45f, 0.6f},
+                                     {0.2f, 0.55f},
+                                     {0.05f, 0.3f}})});
+    return m;
+}
+
+void BM_StatusText20Objects8Zones(benchmark::State& state)
+{
+    auto scene = analysedScene(20, 8);
+    for (auto _ : state) {
+        std::string text = statusText(*scene, state.range(0) != 0);
+        benchmark::DoNotOptimize(text);
+    }
+}
+BENCHMARK(BM_StatusText20Objects8Zones)->Arg(0)->Arg(1)->ArgName("debug");
 
 double percentile(std::vector<double> v, double p)
 {
@@ -162,6 +214,102 @@ void notifyFigures()
     testsupport::waitFor([&] { return arrivals.count() >= before + n; });
     std::printf("2,000 events/s for 2 s: %zu of %d delivered\n", arrivals.count() - before, n);
     producer.undeclare(id);
+}
+
+// Bus thread: when each auto-triggers message arrived.
+class TriggerArrivals : public MessageReceiver
+{
+public:
+    void handleMessage(const std::shared_ptr<Message>& message) override
+    {
+        if (std::dynamic_pointer_cast<TrackerSettingsMessage<auto_tracking_state_t>>(message)) {
+            int64_t now = g_get_monotonic_time();
+            std::lock_guard<std::mutex> guard(lock);
+            times.push_back(now);
+        }
+    }
+    void prepareToShutdown() override {}
+    std::size_t count()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return times.size();
+    }
+    std::mutex lock;
+    std::vector<int64_t> times;
+};
+
+void listenerFigures()
+{
+    auto listener = std::make_shared<EventListener>();
+    auto arrivals = std::make_shared<TriggerArrivals>();
+    Channel::instance().subscribe(arrivals);
+    const std::string topic = "tnszeto:Plinth/tnszeto:Quillon/tnszeto:SetAutoTriggers";
+    std::vector<double> fromHub, fromRequest;
+    for (int i = 0; i < 400; ++i) {
+        std::size_t before = arrivals->count();
+        int64_t start = g_get_monotonic_time();
+        events->camsim.control({{"cmd", "send-event"},
+                                {"topic", topic},
+                                {"data", {{"setAutoTriggers", i % 2 ? "1" : "0"}}}});
+        if (!testsupport::waitFor([&] { return arrivals->count() > before; }))
+            break;
+        int64_t arrived = 0;
+        {
+            std::lock_guard<std::mutex> guard(arrivals->lock);
+            arrived = arrivals->times.back();
+        }
+        fromRequest.push_back(static_cast<double>(arrived - start));
+        auto sent = events->sent();
+        if (!sent.empty() && sent.back().value("topic", "") == topic)
+            fromHub.push_back(static_cast<double>(arrived - sent.back().value("received", 0LL)));
+    }
+    std::printf("send-event to the message on quillon's bus (from camsim taking the event): "
+                "median %.0f us, p99 %.0f us (%zu events)\n",
+                percentile(fromHub, 0.5), percentile(fromHub, 0.99), fromHub.size());
+    std::printf("  the same from the start of the control request: median %.0f us, p99 %.0f us\n",
+                percentile(fromRequest, 0.5), percentile(fromRequest, 0.99));
+    Channel::instance().unsubscribe(arrivals);
+    listener->prepareToShutdown();
+}
+
+// Frames posted on the bus at 15 fps with 10 objects for 10 s; each
+// streamObjects event from the frame's time (its posting) to camsim taking
+// it.
+void frameFigures()
+{
+    auto handler = std::make_shared<VisualConfirmationHandler>(false);
+    Channel::instance().subscribe(handler);
+    const int frames = 150;
+    std::vector<int64_t> posted;
+    int64_t start = g_get_monotonic_time();
+    for (int i = 0; i < frames; ++i) {
+        while (g_get_monotonic_time() < start + i * 66667)
+            g_usleep(500);
+        auto scene = analysedScene(10, 2);
+        scene->sceneTimeUs = g_get_monotonic_time();
+        posted.push_back(scene->sceneTimeUs);
+        Channel::instance().post(std::make_unique<AnalyzedVideoMessage>(*scene));
+    }
+    std::vector<double> latencies;
+    testsupport::waitFor([&] {
+        std::size_t n = 0;
+        for (const auto& s : events->sent())
+            n += s.value("topic", "").find("streamObjects") != std::string::npos;
+        return n >= static_cast<std::size_t>(frames);
+    });
+    std::size_t next = 0;
+    for (const auto& s : events->sent()) {
+        if (s.value("topic", "").find("streamObjects") == std::string::npos ||
+            next >= posted.size())
+            continue;
+        latencies.push_back(static_cast<double>(s.value("received", 0LL) - posted[next++]));
+    }
+    std::printf("frame on the bus to streamObjects taken by camsim, 15 fps, 10 objects: median "
+                "%.0f us, p95 %.0f us, max %.0f us (%zu frames)\n",
+                percentile(latencies, 0.5), percentile(latencies, 0.95), percentile(latencies, 1.0),
+                latencies.size());
+    Channel::instance().unsubscribe(handler);
+    handler->prepareToShutdown();
 }
 
 void presetFigures()
@@ -258,6 +406,8 @@ int main(int argc, char** argv)
 
     benchmark::RunSpecifiedBenchmarks();
     notifyFigures();
+    listenerFigures();
+    frameFigures();
     presetFigures();
     discoveryFigures();
     zoneHandlerMemory();

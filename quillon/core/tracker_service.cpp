@@ -108,7 +108,7 @@ void TrackerService::startTracking()
 {
     tracker = std::make_shared<Tracker>(debug);
     Channel::instance().subscribe(tracker);
-    confirmation = std::make_shared<VisualConfirmationHandler>();
+    confirmation = std::make_shared<VisualConfirmationHandler>(debug);
     Channel::instance().subscribe(confirmation);
 }
 

@@ -108,6 +108,10 @@ TEST_F(ProfileMethodsTest, SetEnabledAndTheMaximumGoThroughTheLock)
 {
     ASSERT_EQ(codeOf(call("addProfile", R"({"px_polygon": [0.5, 0.5, 1.0, 0.5, 0.5, 0.0]})")), 0);
     EXPECT_EQ(setZoneProfileEnabled(1, false), 1);
+    // Saved at once, not left to the next API edit.
+    EXPECT_NE(readConfig("profiles.conf").find(R"("id": 1, "name": "profile_1", "enabled": false)"),
+              std::string::npos)
+        << readConfig("profiles.conf");
     EXPECT_EQ(setZoneProfileEnabled(2, false), 0);
     EXPECT_NE(dataOf(call("getProfile", R"({"id": 1})", 0)).find(R"("enabled":false)"),
               std::string::npos);

@@ -1,18 +1,24 @@
 // The overlay page in headless Chromium behind lighttpd: a screenshot of a
 // fixture checked pixel by pixel (overlay_pixels.py), the rectangles it lists
-// as drawn for fixed views, and the live page polling camsim's view.cgi.
+// as drawn for fixed views, the live page polling camsim's view.cgi, and
+// the live page while the real daemon follows a person.
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "camsim_runner.h"
+#include "quillon_endpoint/quillon_server.h"
 #include "support/child_process.h"
+#include "support/http_client.h"
 #include "support/lighttpd.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 using nlohmann::json;
 using namespace testsupport;
@@ -206,3 +212,83 @@ TEST_F(OverlayPage, PollsCamsimThroughTheWebServer)
 }
 
 } // namespace
+
+namespace
+{
+
+// The status frame in camsim's view, when it names a tracked object: that
+// object's box centre (picture fractions).
+std::optional<std::pair<double, double>> trackedCentre(const json& view)
+{
+    if (!view["stream"].is_object())
+        return std::nullopt;
+    json frame = json::parse(view["stream"].value("jsonframe", ""), nullptr, false);
+    if (!frame.is_object() || !frame.contains("trackedId") || !frame["objects"].is_array())
+        return std::nullopt;
+    for (const auto& o : frame["objects"])
+        if (o.value("tracking", false))
+            return std::make_pair(o.value("x", 0.0) + o.value("width", 0.0) / 2,
+                                  o.value("y", 0.0) + o.value("height", 0.0) / 2);
+    return std::nullopt;
+}
+
+} // namespace
+
+// The real daemon follows the person of person-stops in a temporary zone;
+// once she stands centred, the page shows the tracked box around her, near
+// the picture's centre.
+TEST_F(OverlayPage, ShowsTheTrackedPersonLive)
+{
+    camsimtest::CamsimRunner cam({"--feeds-scenario", SCENARIOS_DIR "/person-stops.json"});
+    const std::string etc = cam.root() + "/etc/quillon";
+    std::filesystem::create_directories(etc);
+    writeFile(etc + "/application.conf", kActiveConf);
+    writeFile(etc + "/settings.conf", R"({ "trackingParams": { "trackerType": 5 } })");
+    QuillonServer quillon("", {}, {{"CAMROOT", cam.root()}});
+    const std::string api = quillon.url("/local/quillon/operator.cgi");
+    // Started by an API call; the viewport reaches the tracker once it runs.
+    httpPost(api, R"({"method": "getAutotrackingState", "params": {}})");
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return cam.control({{"cmd", "events-declared"}}).dump().find("AutoTriggers") !=
+                   std::string::npos;
+        },
+        std::chrono::seconds(30)))
+        << quillon.process().output();
+    httpPost(api, R"({"method": "setViewportConfig", "params": {"rotation": 0}})");
+    cam.control({{"cmd", "send-event"},
+                 {"topic", "tnszeto:Plinth/tnszeto:Quillon/tnszeto:SetTemporaryZone"},
+                 {"data", {{"setTemporaryZone", "fullscreen"}, {"timeout", "600"}}}});
+    // Standing, followed and centred (within 5 % in camsim's own record).
+    ASSERT_TRUE(waitFor(
+        [&] {
+            auto centre = trackedCentre(cam.control({{"cmd", "view"}}));
+            return centre && std::abs(centre->first - 0.5) < 0.05 &&
+                   std::abs(centre->second - 0.5) < 0.05;
+        },
+        std::chrono::seconds(90)))
+        << cam.control({{"cmd", "view"}}).dump() << quillon.process().output();
+
+    startWeb(cam.root() + "/run/camsim/transfer");
+    std::string dom = chromium("--dump-dom", kPage);
+    json d = drawn(dom);
+    ASSERT_TRUE(d.is_array()) << dom;
+    json box, person;
+    for (const auto& item : d) {
+        if (item["kind"] == "box" && item.value("tracking", false))
+            box = item;
+        if (item["kind"] == "scene" && item["name"] == "stopper")
+            person = item;
+    }
+    ASSERT_TRUE(box.is_object() && person.is_object()) << dom;
+    const double px = person["x"].get<double>() + person["w"].get<double>() / 2;
+    const double py = person["y"].get<double>() + person["h"].get<double>() / 2;
+    EXPECT_TRUE(
+        px >= box["x"].get<double>() && px <= box["x"].get<double>() + box["w"].get<double>() &&
+        py >= box["y"].get<double>() && py <= box["y"].get<double>() + box["h"].get<double>())
+        << dom;
+    const double bx = box["x"].get<double>() + box["w"].get<double>() / 2;
+    const double by = box["y"].get<double>() + box["h"].get<double>() / 2;
+    EXPECT_LT(std::abs(bx - 480.0), 96.0) << dom;
+    EXPECT_LT(std::abs(by - 270.0), 54.0) << dom;
+}

@@ -28,7 +28,11 @@ int setZoneProfileEnabled(int id, bool enabled)
 {
     auto& file = zoneProfilesFile();
     std::lock_guard<std::mutex> hold(zoneProfilesMutex());
-    return file.settings().setEnabled(id, enabled);
+    const int set = file.settings().setEnabled(id, enabled);
+    // Written at once, as an API edit is: the change must survive a restart.
+    if (set == 1)
+        file.save();
+    return set;
 }
 
 void publishAll()

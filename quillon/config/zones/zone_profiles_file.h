@@ -25,7 +25,8 @@ std::mutex& zoneProfilesMutex();
 // "settings.conf" and "profiles.conf"). Zones beyond it are kept.
 void setZoneProfileMaximum(int maximum);
 
-// The zone activation event: 1 when zone `id` exists and was set, else 0.
+// The zone activation event: 1 when zone `id` exists and was set (the file
+// is then saved), else 0.
 int setZoneProfileEnabled(int id, bool enabled);
 
 } // namespace quillon

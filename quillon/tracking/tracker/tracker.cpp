@@ -60,6 +60,13 @@ Tracker::Tracker(bool debug)
     const ViewRecord view = trackerStatus().view;
     geometry_.setDimension(view.width, view.height);
     positions_->geometry().setDimension(view.width, view.height);
+    // A viewport set through the API before tracking started.
+    const PictureFormat format = pictureFormat();
+    if (format.rotation >= 0) {
+        viewRotation_ = format.rotation;
+        geometry_.setRotation(format.rotation);
+        positions_->geometry().setRotation(format.rotation);
+    }
     publishAll();
 
     autotrackingEnabled_ = true;
@@ -232,8 +239,10 @@ void Tracker::setAutotracking(bool enabled)
         stopControlSocket();
 }
 
-// The control socket is the PTZ link's connection: the library obtains its
-// socket from the PTZ service while the client runs.
+// The control socket of the channel stays with the PTZ link while automatic
+// triggering is off: the position reads keep the status flowing (overlays
+// show "tracker disabled") and a target set by id is still followed. Only
+// shutdown lets the link go.
 void Tracker::startControlSocket()
 {
     if (controlSocketStarted_ || shutDown_)
@@ -245,13 +254,7 @@ void Tracker::startControlSocket()
 
 void Tracker::stopControlSocket()
 {
-    if (!controlSocketStarted_)
-        return;
     controlSocketStarted_ = false;
-    ptz_.shutDown();
-    // A new connection starts in the driver's default space.
-    driverCheck_.reset();
-    initialised_ = false;
 }
 
 void Tracker::prepareToShutdown()

@@ -12,10 +12,24 @@ if [ -x "$quillon_bin" ]; then
     echo '{ "service": { "active": true, "version": "2.6.39+maint+1" } }' \
       > "$CAMROOT/etc/quillon/application.conf"
   fi
-  # The strategy: QUILLON_TRACKER_TYPE (default 5, the detection feed).
+  # The strategy: QUILLON_TRACKER_TYPE (default 5, the detection feed; 0 the
+  # scene engine, 2 and 3 fused with the detections, 4 the analytics topic).
+  # When set it is written into trackingParams.trackerType of an existing
+  # settings.conf too, keeping the other settings.
   if [ ! -e "$CAMROOT/etc/quillon/settings.conf" ]; then
     echo "{ \"trackingParams\": { \"trackerType\": ${QUILLON_TRACKER_TYPE:-5} } }" \
       > "$CAMROOT/etc/quillon/settings.conf"
+  elif [ -n "${QUILLON_TRACKER_TYPE:-}" ]; then
+    python3 - "$CAMROOT/etc/quillon/settings.conf" "$QUILLON_TRACKER_TYPE" <<'PY'
+import json, os, sys
+path, kind = sys.argv[1], int(sys.argv[2])
+with open(path) as f:
+    settings = json.load(f)
+settings.setdefault("trackingParams", {})["trackerType"] = kind
+with open(path + ".new", "w") as f:
+    json.dump(settings, f, indent=2)
+os.replace(path + ".new", path)
+PY
   fi
   # A demo trigger zone (pan/tilt degrees) over the street of the default
   # scenario, where the walker crosses 20 m in front of the camera.

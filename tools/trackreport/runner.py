@@ -71,13 +71,13 @@ def stop(proc, grace=10.0):
         proc.wait()
 
 
-def write_quillon_config(root, scenario):
+def write_quillon_config(root, scenario, tracker_type=TRACKER_TYPE):
     etc = os.path.join(root, "etc/quillon")
     os.makedirs(etc, exist_ok=True)
     with open(os.path.join(etc, "application.conf"), "w") as f:
         json.dump({"service": {"active": True}}, f)
     with open(os.path.join(etc, "settings.conf"), "w") as f:
-        json.dump({"trackingParams": {"trackerType": TRACKER_TYPE}}, f)
+        json.dump({"trackingParams": {"trackerType": tracker_type}}, f)
     # One trigger zone, pan/tilt degrees, with the preset to return to.
     zone = {"pt_polygon": [float(x) for x in scenario.zone], "id": 1, "name": "report zone",
             "enabled": True, "preset": int(scenario.preset_number), "zoneType": 0}
@@ -157,8 +157,9 @@ def set_viewport(sock, rotation):
     return "data" in reply
 
 
-def run(scenario, build, workdir, log=print, camsim_args=()):
-    """Runs one scenario in `workdir` (created); returns (trace path, notes)."""
+def run(scenario, build, workdir, log=print, camsim_args=(), tracker_type=TRACKER_TYPE):
+    """Runs one scenario in `workdir` (created) with the strategy of
+    `tracker_type`; returns (trace path, notes)."""
     quillon_bin = os.path.join(build, "quillon/core/quillon")
     if not os.access(quillon_bin, os.X_OK):
         raise RunError(f"{quillon_bin} is not built (cmake --build {build})")
@@ -170,7 +171,7 @@ def run(scenario, build, workdir, log=print, camsim_args=()):
         with open(scenario_copy, "w") as f:
             f.write(scenario.single_pass())
         camsim = s.camsim(scenario_copy, camsim_args)
-        write_quillon_config(s.root, scenario)
+        write_quillon_config(s.root, scenario, tracker_type)
         sock = os.path.join(workdir, "quillon.sock")
         quillon = s.start("quillon", [quillon_bin], dict(
             s.env, QUILLON_LOG_STDERR="1", FCGI_SOCKET_NAME=sock))

@@ -108,6 +108,13 @@ bool FeedServer::listenOne(Kind kind, const std::string& path, std::string& erro
 
 void FeedServer::close()
 {
+    if (delayTimer_ != nullptr) {
+        g_source_destroy(delayTimer_);
+        g_source_unref(delayTimer_);
+        delayTimer_ = nullptr;
+    }
+    for (auto& queue : delayed_)
+        queue.clear();
     for (auto& c : clients_)
         drop(*c);
     reap();
@@ -363,17 +370,48 @@ FeedServer::FaultMode FeedServer::fault(FeedBit feed) const
 void FeedServer::publish(const Frame& frame)
 {
     frames_++;
+    std::shared_ptr<const Frame> held;
+    const Kind kinds[] = {Kind::Det, Kind::Scene, Kind::Mbx};
+    for (int k = 0; k < 3; k++) {
+        if (delayMs_[k] <= 0) {
+            publishTo(kinds[k], frame);
+            continue;
+        }
+        if (!held)
+            held = std::make_shared<const Frame>(frame);
+        delayed_[k].push_back({feedwire_monotonic_ns() + delayMs_[k] * 1000000LL, held});
+    }
+    if (held)
+        armDelayed();
+    reap();
+}
+
+void FeedServer::publishTo(Kind kind, const Frame& frame)
+{
+    if (faults_[static_cast<int>(kind)] != FaultMode::None)
+        return;
+    if (kind == Kind::Mbx) {
+        bool any = std::any_of(clients_.begin(), clients_.end(), [](const auto& cp) {
+            return cp->kind == Kind::Mbx && !cp->subs.empty();
+        });
+        if (!any)
+            return;
+        std::string payload = encodeAnalytics(frame);
+        for (int ch = 1; ch <= channels_; ch++)
+            publishMessage(kAnalyticsTopic, std::to_string(ch), frame.captureNs, payload);
+        return;
+    }
     Bytes vod;
     std::map<unsigned, Bytes> scenes; // by subscription options
     for (auto& cp : clients_) {
         Client& c = *cp;
-        if (!c.subscribed || c.dead || faults_[static_cast<int>(c.kind)] != FaultMode::None)
+        if (!c.subscribed || c.dead || c.kind != kind)
             continue;
         if (c.kind == Kind::Det) {
             if (vod.empty())
                 vod = encodeVodScene(frame);
             sendDetFrame(c, vod);
-        } else if (c.kind == Kind::Scene) {
+        } else {
             unsigned opts = c.options & (kSceneVelocity | kSceneBox | kSceneLowConfident);
             auto it = scenes.find(opts);
             if (it == scenes.end())
@@ -381,16 +419,61 @@ void FeedServer::publish(const Frame& frame)
             send(c, FEEDWIRE_SCENE_FRAME, it->second.data(), it->second.size());
         }
     }
-    bool anyMbx = faults_[static_cast<int>(Kind::Mbx)] == FaultMode::None &&
-                  std::any_of(clients_.begin(), clients_.end(), [](const auto& cp) {
-                      return cp->kind == Kind::Mbx && !cp->subs.empty();
-                  });
-    if (anyMbx) {
-        std::string payload = encodeAnalytics(frame);
-        for (int ch = 1; ch <= channels_; ch++)
-            publishMessage(kAnalyticsTopic, std::to_string(ch), frame.captureNs, payload);
+}
+
+void FeedServer::setDelay(unsigned feeds, int ms)
+{
+    for (int k = 0; k < 3; k++)
+        if ((feeds & (1u << k)) != 0)
+            delayMs_[k] = ms > 0 ? ms : 0;
+}
+
+int FeedServer::delay(FeedBit feed) const
+{
+    int k = feed == kDetectionFeed ? 0 : feed == kSceneFeed ? 1 : 2;
+    return delayMs_[k];
+}
+
+// One timer for the held frames: it fires at the earliest due time.
+void FeedServer::armDelayed()
+{
+    std::int64_t due = INT64_MAX;
+    for (const auto& queue : delayed_)
+        if (!queue.empty())
+            due = std::min(due, queue.front().dueNs);
+    if (delayTimer_ != nullptr) {
+        g_source_destroy(delayTimer_);
+        g_source_unref(delayTimer_);
+        delayTimer_ = nullptr;
+    }
+    if (due == INT64_MAX)
+        return;
+    const std::int64_t waitNs = std::max<std::int64_t>(0, due - feedwire_monotonic_ns());
+    delayTimer_ = g_timeout_source_new(static_cast<guint>((waitNs + 999999) / 1000000));
+    g_source_set_priority(delayTimer_, G_PRIORITY_HIGH);
+    g_source_set_callback(delayTimer_, G_SOURCE_FUNC(+[](gpointer self) -> gboolean {
+                              return static_cast<FeedServer*>(self)->onDelayed();
+                          }),
+                          this, nullptr);
+    g_source_attach(delayTimer_, context_);
+}
+
+gboolean FeedServer::onDelayed()
+{
+    const Kind kinds[] = {Kind::Det, Kind::Scene, Kind::Mbx};
+    const std::int64_t now = feedwire_monotonic_ns();
+    for (int k = 0; k < 3; k++) {
+        while (!delayed_[k].empty() && delayed_[k].front().dueNs <= now) {
+            publishTo(kinds[k], *delayed_[k].front().frame);
+            delayed_[k].pop_front();
+        }
     }
     reap();
+    // Re-arming replaces (and destroys) this source.
+    g_source_unref(delayTimer_);
+    delayTimer_ = nullptr;
+    armDelayed();
+    return G_SOURCE_REMOVE;
 }
 
 void FeedServer::sendDetFrame(Client& c, const Bytes& vod)
@@ -431,9 +514,10 @@ unsigned FeedServer::injectDetFrame(const Bytes& payload)
     return sent;
 }
 
-void FeedServer::publishMessage(const std::string& topic, const std::string& source,
-                                std::int64_t timestampNs, const std::string& payload)
+unsigned FeedServer::publishMessage(const std::string& topic, const std::string& source,
+                                    std::int64_t timestampNs, const std::string& payload)
 {
+    unsigned sent = 0;
     std::string msg(16, '\0');
     auto* m = reinterpret_cast<std::uint8_t*>(msg.data());
     feedwire_put_u64(m + 4, static_cast<std::uint64_t>(timestampNs / 1000000000));
@@ -448,8 +532,10 @@ void FeedServer::publishMessage(const std::string& topic, const std::string& sou
                 continue;
             feedwire_put_u32(reinterpret_cast<std::uint8_t*>(msg.data()), id);
             send(c, FEEDWIRE_MBX_MESSAGE, msg.data(), msg.size());
+            sent++;
         }
     }
+    return sent;
 }
 
 FeedServer::Stats FeedServer::stats() const

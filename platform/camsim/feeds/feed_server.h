@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <memory>
 #include <string>
@@ -57,9 +58,10 @@ public:
 
     // Sends one analysed frame to every subscriber of the three feeds.
     void publish(const Frame& frame);
-    // Publishes a message on the broker to the subscribers of (topic, source).
-    void publishMessage(const std::string& topic, const std::string& source,
-                        std::int64_t timestampNs, const std::string& payload);
+    // Publishes a message on the broker to the subscribers of (topic, source);
+    // returns how many subscriptions got it.
+    unsigned publishMessage(const std::string& topic, const std::string& source,
+                            std::int64_t timestampNs, const std::string& payload);
 
     // Faults of whole feeds, for tests of the subscribers: Stall keeps the
     // connections but sends no more frames or broker messages (requests are
@@ -70,6 +72,11 @@ public:
     // Applies `mode` to the feeds whose bits are set in `feeds`.
     void setFault(unsigned feeds, FaultMode mode);
     FaultMode fault(FeedBit feed) const;
+    // Extra latency of the feeds whose bits are set: their frames (broker
+    // messages) go out `ms` later than they would, in order; 0 ends it.
+    // Frames already held keep their time.
+    void setDelay(unsigned feeds, int ms);
+    int delay(FeedBit feed) const;
 
     Stats stats() const;
 
@@ -97,6 +104,16 @@ private:
     void flush(Client& c);
     void drop(Client& c);
     void reap();
+    // Sends one frame to the subscribers of one feed (no delay).
+    void publishTo(Kind kind, const Frame& frame);
+    void armDelayed();
+    gboolean onDelayed();
+
+    // A frame held back by setDelay.
+    struct Delayed {
+        std::int64_t dueNs;
+        std::shared_ptr<const Frame> frame;
+    };
 
     GMainContext* context_;
     int channels_;
@@ -107,6 +124,9 @@ private:
     std::uint64_t dropped_ = 0;
     DetFault detFault_ = DetFault::None;
     Bytes detectorInfo_;
+    int delayMs_[3] = {0, 0, 0};     // by Kind
+    std::deque<Delayed> delayed_[3]; // by Kind, due times increasing
+    GSource* delayTimer_ = nullptr;
 };
 
 } // namespace camsim::feeds

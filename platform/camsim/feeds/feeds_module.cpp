@@ -288,13 +288,17 @@ private:
         {"stall", FeedServer::FaultMode::Stall},
         {"drop", FeedServer::FaultMode::Drop}};
 
+    // Mode of each feed, plus "<feed>_delay_ms" for a delayed one.
     json faultsJson() const
     {
         json out = json::object();
-        for (const auto& [feed, bit] : kFeedNames)
+        for (const auto& [feed, bit] : kFeedNames) {
             for (const auto& [mode, value] : kFaultNames)
                 if (server_->fault(bit) == value)
                     out[feed] = mode;
+            if (server_->delay(bit) > 0)
+                out[std::string(feed) + "_delay_ms"] = server_->delay(bit);
+        }
         return out;
     }
 
@@ -324,21 +328,30 @@ private:
                       {"faults", faultsJson()}};
               });
         c.add("feeds-fault",
-              "fault of the feeds: mode (stall|drop|none), feed (detection|scene|analytics; "
-              "default all)",
+              "fault of the feeds: mode (stall|drop|delay|none), feed (detection|scene|analytics; "
+              "default all), ms (extra latency of mode delay)",
               [this](const json& r) {
                   std::string mode = ControlSurface::text(r, "mode");
                   std::string feed = ControlSurface::text(r, "feed", "all");
                   auto m = std::find_if(std::begin(kFaultNames), std::end(kFaultNames),
                                         [&](const auto& e) { return mode == e.first; });
-                  if (m == std::end(kFaultNames))
-                      throw ControlError("mode must be stall, drop or none");
+                  if (m == std::end(kFaultNames) && mode != "delay")
+                      throw ControlError("mode must be stall, drop, delay or none");
                   unsigned bits = 0;
                   for (const auto& [name, bit] : kFeedNames)
                       if (feed == "all" || feed == name)
                           bits |= bit;
                   if (bits == 0)
                       throw ControlError("feed must be detection, scene or analytics");
+                  if (mode == "delay") {
+                      double ms = ControlSurface::number(r, "ms");
+                      if (!(ms >= 0 && ms <= 60000))
+                          throw ControlError("ms must be in [0, 60000]");
+                      server_->setDelay(bits, static_cast<int>(ms));
+                      return faultsJson();
+                  }
+                  if (m->second == FeedServer::FaultMode::None)
+                      server_->setDelay(bits, 0);
                   server_->setFault(bits, m->second);
                   return faultsJson();
               });
@@ -392,6 +405,17 @@ private:
                   if (payload.size() > FEEDWIRE_MAX_PAYLOAD)
                       throw ControlError("frame too large");
                   return json{{"sent", server_->injectDetFrame(payload)}};
+              });
+        c.add("mbx-publish", "publish a raw analytics payload now on every channel: payload=TEXT",
+              [this](const json& r) {
+                  std::string payload = ControlSurface::text(r, "payload");
+                  if (payload.size() > FEEDWIRE_MAX_PAYLOAD - 16)
+                      throw ControlError("payload too large");
+                  unsigned sent = 0;
+                  for (int ch = 1; ch <= ctx_->channels; ch++)
+                      sent += server_->publishMessage(kAnalyticsTopic, std::to_string(ch),
+                                                      feedwire_monotonic_ns(), payload);
+                  return json{{"sent", sent}};
               });
         c.add("objects", "scenario objects now: direction and whether they are in the picture",
               [this](const json&) {

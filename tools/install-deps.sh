@@ -14,6 +14,13 @@ done
 if [ -n "$missing" ]; then
   echo "Installing:$missing"
   export DEBIAN_FRONTEND=noninteractive
+  # Multiarch packages (name:arch) need their architecture known to dpkg.
+  for arch in $(printf '%s\n' $missing | sed -n 's/^[^:]*:\(.*\)$/\1/p' | sort -u); do
+    if [ "$arch" != "$(dpkg --print-architecture)" ] &&
+      ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+      dpkg --add-architecture "$arch"
+    fi
+  done
   apt-get update -qq
   # shellcheck disable=SC2086
   apt-get install -y -qq --no-install-recommends $missing

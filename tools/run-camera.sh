@@ -8,11 +8,21 @@
 # prints how to reach them and serves until Ctrl-C. Logs go to the terminal.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/tools/install-deps.sh"
-cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$top/build" -j "$(nproc)"
+# PTZ_NO_BUILD=1: use the programs already in build/ (tools/soak.sh builds
+# the ones it needs itself).
+if [ -z "${PTZ_NO_BUILD:-}" ]; then
+  "$top/tools/install-deps.sh"
+  cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$top/build" -j "$(nproc)"
+fi
 
-run=$(mktemp -d /tmp/ptzcam-XXXXXX)
+# PTZ_RUN_DIR: an empty directory to run in (tools/soak.sh); else a new one.
+if [ -n "${PTZ_RUN_DIR:-}" ]; then
+  run=$PTZ_RUN_DIR
+  mkdir -p "$run"
+else
+  run=$(mktemp -d /tmp/ptzcam-XXXXXX)
+fi
 export CAMROOT="$run/root"
 mkdir -p "$CAMROOT" "$run/www" "$run/tmp"
 port=${PTZ_HTTP_PORT:-18080}

@@ -1,8 +1,9 @@
 #!/bin/sh
-# The test command: installs what is missing, then builds and runs every test
-# twice: once with g++ (warnings as errors), once with clang under
+# The test command: installs what is missing, then builds and runs the tests
+# three times: with g++ (warnings as errors), with clang under
 # AddressSanitizer and UndefinedBehaviorSanitizer together with short libFuzzer
-# runs of every fuzz target.
+# runs of every fuzz target, and cross-built for 32-bit ARM under qemu-arm
+# (every unit test, one end-to-end test per daemon: tools/test-armhf.sh).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh"
@@ -25,4 +26,8 @@ cmake --build "$top/build-san" -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$top/build-san" && ctest --output-on-failure -j "$jobs" --timeout 600)
+unset ASAN_OPTIONS UBSAN_OPTIONS
+
+echo "== armhf cross build, tests under qemu-arm =="
+"$top/tools/test-armhf.sh"
 echo "== all tests passed =="

@@ -94,7 +94,7 @@ private:
                 wakeup.wait_until(guard, next->first);
                 continue;
             }
-            unsigned long generation = next->second;
+            std::uint64_t generation = next->second;
             schedule.erase(next);
             auto found = byGeneration.find(generation);
             if (found == byGeneration.end())
@@ -121,9 +121,9 @@ private:
     std::mutex lock;
     std::condition_variable wakeup; // schedule changed or quitting
     std::condition_variable idle;   // a callback finished
-    std::multimap<Clock::time_point, unsigned long> schedule;
-    std::map<unsigned long, TimerClass*> byGeneration;
-    unsigned long nextGeneration = 1;
+    std::multimap<Clock::time_point, std::uint64_t> schedule;
+    std::map<std::uint64_t, TimerClass*> byGeneration;
+    std::uint64_t nextGeneration = 1;
     const TimerClass* running = nullptr; // timer whose callback runs now
     bool quitting = false;
     std::thread thread;

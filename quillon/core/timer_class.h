@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 
 namespace quillon
@@ -39,7 +40,7 @@ private:
     void* userData = nullptr;
     bool armed = false;
     std::function<void(void*)> callback;
-    unsigned long generation = 0; // identifies the current arming
+    std::uint64_t generation = 0; // identifies the current arming; 64 bits, so it never wraps
 };
 
 } // namespace quillon

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -187,18 +188,7 @@ KorundRig::KorundRig(const std::string& config, bool serial, bool ip, bool debug
     giveToPtzadm(root() + "/run/korund");
 
     bus_ = std::make_unique<PrivateBus>(dir_.path());
-    camsim_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{CAMSIM}, std::map<std::string, std::string>{{"CAMROOT", root()}});
-    bool up = waitFor(
-        [&] {
-            prodNbr_ = readProperty(bus_->address(), "com.zeto.BasicDeviceInfo1",
-                                    "/com/zeto/BasicDeviceInfo1", "ProdNbr");
-            return !prodNbr_.empty();
-        },
-        15s);
-    if (!up)
-        throw std::runtime_error("camsim did not serve the device information: " +
-                                 camsim_->output());
+    startCamsim();
 
     dir_.write("root/usr/share/ptz/korund_products.conf",
                "[" + prodNbr_ + "]\ninterfaceSerial=" + (serial ? "true" : "false") +
@@ -212,6 +202,32 @@ KorundRig::KorundRig(const std::string& config, bool serial, bool ip, bool debug
     linkLine("serial-in", *in_);
     linkLine("serial-out", *out_);
     startDaemon();
+}
+
+void KorundRig::startCamsim()
+{
+    camsim_.reset();
+    camsim_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{CAMSIM}, std::map<std::string, std::string>{{"CAMROOT", root()}});
+    bool up = waitFor(
+        [&] {
+            prodNbr_ = readProperty(bus_->address(), "com.zeto.BasicDeviceInfo1",
+                                    "/com/zeto/BasicDeviceInfo1", "ProdNbr");
+            return !prodNbr_.empty();
+        },
+        15s);
+    if (!up)
+        throw std::runtime_error("camsim did not serve the device information: " +
+                                 camsim_->output());
+}
+
+void KorundRig::signalCamsim(int sig)
+{
+    if (sig == SIGKILL) {
+        camsim_->stop(SIGKILL);
+        return;
+    }
+    kill(camsim_->pid(), sig);
 }
 
 void KorundRig::linkLine(const char* name, const PtyPair& line) const
@@ -273,7 +289,7 @@ void KorundRig::startSocketActivated()
         argv.push_back("-E");
         argv.push_back(name + "=" + value);
     }
-    auto args = daemonArgs();
+    auto args = emulatedArgv(daemonArgs());
     argv.insert(argv.end(), args.begin(), args.end());
     korund_ = std::make_unique<ChildProcess>(argv);
     if (!korund_->waitForOutput("Listening on", 10s))
@@ -310,6 +326,8 @@ KorundRig::~KorundRig()
     }
     web_.reset();
     korund_.reset();
+    if (camsim_ && camsim_->running())
+        kill(camsim_->pid(), SIGCONT); // a frozen camsim would not end on SIGTERM
     camsim_.reset();
     bus_.reset();
 }
@@ -402,6 +420,7 @@ DaemonizedKorund::DaemonizedKorund(std::vector<std::string> argv,
 
     std::vector<std::string> launcher = {"/usr/bin/unshare", "--mount", "--propagation", "private",
                                          "/bin/sh",          "-c",      kPrivateDev,     workDir};
+    argv = emulatedArgv(std::move(argv)); // the launcher does not know the emulator
     launcher.insert(launcher.end(), argv.begin(), argv.end());
     // The launcher exits once the daemon has forked away from it.
     ChildProcess start(launcher, env);

@@ -83,6 +83,13 @@ public:
 
     // Starts korund (again); waits for "Service up and running".
     void startDaemon();
+    // The camera: camsim on the rig's bus and files. startCamsim() starts it
+    // (again) and waits until it serves the device information; signalCamsim()
+    // sends it a signal (SIGKILL ends it as a crash would, SIGSTOP freezes it,
+    // SIGCONT thaws it).
+    void startCamsim();
+    void signalCamsim(int sig);
+    testsupport::ChildProcess& camsim() { return *camsim_; }
     // Starts korund through systemd-socket-activate, which holds the transfer
     // socket and runs the daemon when the first request arrives.
     void startSocketActivated();

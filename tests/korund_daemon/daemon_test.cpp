@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -421,6 +423,10 @@ TEST(KorundLifecycle, DisablingThroughTheApiEndsTheDaemon)
 TEST(KorundLifecycle, DaemonStopsOnTerminationSignals)
 {
     REQUIRE_ROOT();
+    // Waiting for the daemonized process needs a child subreaper, which
+    // qemu-user does not offer its guests.
+    if (!testEmulator().empty())
+        GTEST_SKIP() << "no child subreaper under the emulator";
     KorundRig rig(kIpConfig);
     for (int sig : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(strsignal(sig));
@@ -444,6 +450,103 @@ TEST(KorundLifecycle, DaemonStopsOnTerminationSignals)
         EXPECT_NO_THROW(UdpPeer{rig.viscaPort()}) << "VISCA port still bound";
         EXPECT_NO_THROW(UdpPeer{rig.netsetPort()}) << "network-settings port still bound";
     }
+}
+
+// CAMERA AWAY ----------------------------------------------------------------
+
+// Waits for the reply to the VISCA-over-IP packet `seq` (skipping late
+// replies to earlier packets); empty after `wait`.
+Bytes replyTo(const UdpPeer& peer, uint32_t seq, std::chrono::milliseconds wait)
+{
+    auto end = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < end) {
+        Bytes reply = peer.receive(std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now()));
+        Bytes head = ipReply(seq, {}); // type and sequence; the length differs
+        if (reply.size() >= 8 && std::equal(head.begin(), head.begin() + 2, reply.begin()) &&
+            std::equal(head.begin() + 4, head.end(), reply.begin() + 4))
+            return Bytes(reply.begin() + 8, reply.end());
+    }
+    return {};
+}
+
+const Bytes kPositionInquiry = {0x81, 0x09, 0x06, 0x12, 0xFF};
+
+// camsim crashes and comes back: while it is away every VISCA command and
+// inquiry is answered with an error and the CGI keeps answering; once it is
+// back the same packets work again, without restarting the daemon.
+TEST(KorundCameraAway, ErrorRepliesWhileTheCameraIsGoneThenRecovers)
+{
+    REQUIRE_ROOT();
+    KorundRig rig(kIpConfig);
+    UdpPeer peer;
+    uint32_t seq = 1;
+    peer.sendTo(rig.viscaPort(), ipFrame(seq, kZoomStop));
+    ASSERT_EQ(replyTo(peer, seq, 5s), kAck) << rig.daemon().output();
+
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round);
+        rig.signalCamsim(SIGKILL);
+        peer.sendTo(rig.viscaPort(), ipFrame(++seq, kZoomTele));
+        EXPECT_EQ(replyTo(peer, seq, 30s), kError) << rig.daemon().output();
+        peer.sendTo(rig.viscaPort(), ipFrame(++seq, kPositionInquiry));
+        EXPECT_EQ(replyTo(peer, seq, 30s), kError);
+        EXPECT_EQ(call(rig, "getActiveInterface")["data"]["interface"], "viscaOverIP");
+
+        rig.startCamsim();
+        bool back = waitFor(
+            [&] {
+                peer.sendTo(rig.viscaPort(), ipFrame(++seq, kPositionInquiry));
+                return replyTo(peer, seq, 5s).size() == 11;
+            },
+            30s);
+        EXPECT_TRUE(back) << rig.daemon().output();
+        peer.sendTo(rig.viscaPort(), ipFrame(++seq, kZoomStop));
+        EXPECT_EQ(replyTo(peer, seq, 5s), kAck);
+        ASSERT_TRUE(rig.daemon().running()) << rig.daemon().output();
+    }
+}
+
+// camsim frozen (SIGSTOP, faultFreezeTime()): a command and an inquiry sent
+// meanwhile are answered no later than the D-Bus time-out (25 s) or the thaw,
+// whichever comes first, and the CGI answers too; after the thaw everything
+// works. Nothing waits for ever.
+TEST(KorundCameraAway, CallsReturnWhileTheCameraIsFrozen)
+{
+    REQUIRE_ROOT();
+    KorundRig rig(kIpConfig);
+    UdpPeer peer;
+    peer.sendTo(rig.viscaPort(), ipFrame(1, kZoomStop));
+    ASSERT_EQ(replyTo(peer, 1, 5s), kAck) << rig.daemon().output();
+
+    const auto freeze = faultFreezeTime();
+    const auto bound = std::min<std::chrono::seconds>(freeze, 25s) + 20s;
+    rig.signalCamsim(SIGSTOP);
+    auto frozenAt = std::chrono::steady_clock::now();
+    std::thread thaw([&] {
+        std::this_thread::sleep_until(frozenAt + freeze);
+        rig.signalCamsim(SIGCONT);
+    });
+    peer.sendTo(rig.viscaPort(), ipFrame(2, kZoomTele));
+    peer.sendTo(rig.viscaPort(), ipFrame(3, kPositionInquiry));
+    Bytes command = replyTo(peer, 2, bound);
+    Bytes inquiry = replyTo(peer, 3, bound);
+    const std::string body = R"({"apiVersion":"1.0","method":"getEnabled"})";
+    HttpReply cgiReply =
+        httpRequest("POST", rig.cgiUrl(), &body, {"--max-time", std::to_string(bound.count())});
+    auto took = std::chrono::steady_clock::now() - frozenAt;
+    thaw.join();
+    EXPECT_TRUE(command == kAck || command == kError) << "no reply to the command";
+    EXPECT_TRUE(inquiry.size() == 11 || inquiry == kError) << "no reply to the inquiry";
+    EXPECT_EQ(cgiReply.status, 200);
+    EXPECT_LT(took, 2 * bound);
+    std::printf("frozen %llds: replies within %lld ms\n", static_cast<long long>(freeze.count()),
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+
+    peer.sendTo(rig.viscaPort(), ipFrame(9, kZoomStop));
+    EXPECT_EQ(replyTo(peer, 9, 30s), kAck) << rig.daemon().output();
+    EXPECT_TRUE(rig.daemon().running());
 }
 
 } // namespace

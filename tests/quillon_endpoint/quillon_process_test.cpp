@@ -54,7 +54,8 @@ std::vector<std::string> quillonArgv(const TempDir& dir, const std::string& pass
         for (const auto& [name, value] : quillonEnv(dir))
             argv.push_back("-E" + name + "=" + value);
     }
-    argv.push_back(QUILLON_BIN);
+    for (auto& arg : emulatedArgv({QUILLON_BIN})) // the activator does not know the emulator
+        argv.push_back(arg);
     return argv;
 }
 

@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <elf.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -15,12 +16,68 @@
 
 extern char** environ;
 
-namespace testsupport {
+namespace testsupport
+{
+
+namespace
+{
+
+// ELF machine of the code this file is compiled into.
+constexpr uint16_t ownElfMachine()
+{
+#if defined(__arm__)
+    return EM_ARM;
+#elif defined(__aarch64__)
+    return EM_AARCH64;
+#elif defined(__x86_64__)
+    return EM_X86_64;
+#elif defined(__i386__)
+    return EM_386;
+#else
+    return EM_NONE;
+#endif
+}
+
+// True when `path` is an ELF file for ownElfMachine().
+bool isOwnMachineElf(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    Elf32_Ehdr h{}; // e_ident and e_machine sit at the same offsets in both classes
+    ssize_t n = read(fd, &h, sizeof h);
+    close(fd);
+    return n == static_cast<ssize_t>(sizeof h) && std::memcmp(h.e_ident, ELFMAG, SELFMAG) == 0 &&
+           h.e_machine == ownElfMachine();
+}
+
+} // namespace
+
+std::string testEmulator()
+{
+    if (const char* e = std::getenv("PTZ_TEST_EMULATOR"))
+        return e;
+#ifdef PTZ_TEST_EMULATOR_DEFAULT
+    return PTZ_TEST_EMULATOR_DEFAULT;
+#else
+    return {};
+#endif
+}
+
+std::vector<std::string> emulatedArgv(std::vector<std::string> argv)
+{
+    std::string emulator = testEmulator();
+    if (emulator.empty() || argv.empty() || !isOwnMachineElf(argv[0]))
+        return argv;
+    argv.insert(argv.begin(), emulator);
+    return argv;
+}
 
 ChildProcess::ChildProcess(std::vector<std::string> argv, std::map<std::string, std::string> env)
 {
     if (argv.empty())
         throw std::invalid_argument("empty argv");
+    argv = emulatedArgv(std::move(argv));
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");

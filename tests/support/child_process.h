@@ -9,12 +9,17 @@
 #include <thread>
 #include <vector>
 
-namespace testsupport {
+namespace testsupport
+{
 
 // A program started by a test. Its standard output and error are collected
 // (and echoed to the test's stderr when PTZ_TEST_ECHO is set); the process is
-// terminated and reaped on destruction.
-class ChildProcess {
+// terminated and reaped on destruction. A program built for the same machine
+// as the test itself starts through the emulator of testEmulator() when there
+// is one (cross builds run under qemu-user); other programs (dbus-daemon,
+// lighttpd, curl) always start directly.
+class ChildProcess
+{
 public:
     ChildProcess(std::vector<std::string> argv, std::map<std::string, std::string> env = {});
     ~ChildProcess();
@@ -47,5 +52,13 @@ private:
     std::string output_;
     bool outputClosed_ = false; // the reader saw end of file (guarded by lock_)
 };
+
+// The emulator that runs this build's programs: $PTZ_TEST_EMULATOR when set
+// (empty: none), else the cross build's emulator, else none.
+std::string testEmulator();
+
+// `argv` with the emulator in front when argv[0] is an ELF program for the
+// machine this test was built for and there is an emulator; else `argv`.
+std::vector<std::string> emulatedArgv(std::vector<std::string> argv);
 
 } // namespace testsupport

@@ -4,10 +4,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
-namespace testsupport {
+namespace testsupport
+{
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
@@ -19,6 +21,13 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+std::chrono::seconds faultFreezeTime()
+{
+    const char* text = std::getenv("PTZ_FAULT_FREEZE_SECONDS");
+    long seconds = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
+    return std::chrono::seconds(seconds > 0 ? seconds : 8);
 }
 
 static int freePort(int type)
@@ -39,7 +48,13 @@ static int freePort(int type)
     return ntohs(a.sin_port);
 }
 
-int freeTcpPort() { return freePort(SOCK_STREAM); }
-int freeUdpPort() { return freePort(SOCK_DGRAM); }
+int freeTcpPort()
+{
+    return freePort(SOCK_STREAM);
+}
+int freeUdpPort()
+{
+    return freePort(SOCK_DGRAM);
+}
 
 } // namespace testsupport

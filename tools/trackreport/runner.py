@@ -112,6 +112,10 @@ class Session:
     def start(self, name, argv, env):
         log = open(os.path.join(self.workdir, name + ".log"), "w")
         self.logs.append(log)
+        # Programs of a cross build run through its emulator (the test sets it).
+        emulator = os.environ.get("PTZ_TEST_EMULATOR")
+        if emulator:
+            argv = [emulator, *argv]
         proc = subprocess.Popen(argv, env=env, stdout=log, stderr=subprocess.STDOUT)
         self.procs.append(proc)
         return proc

@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "bench/support/latency_figures.h"
 #include "camsim_runner.h"
 #include "ptzlink.h"
 #include "quillon/motion/link/driver_check.h"
@@ -20,22 +21,9 @@
 namespace
 {
 
-struct Figures {
-    double median = 0, p99 = 0;
-};
-
-Figures figures(std::vector<double> us)
-{
-    std::sort(us.begin(), us.end());
-    return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)]};
-}
-
-double elapsedUs(const std::function<void()>& fn)
-{
-    auto t0 = std::chrono::steady_clock::now();
-    fn();
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
-}
+using benchsupport::elapsedUs;
+using benchsupport::Figures;
+using benchsupport::figures;
 
 void print(const char* what, const Figures& f)
 {

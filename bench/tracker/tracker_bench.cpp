@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/latency_figures.h"
 #include "camsim_runner.h"
 #include "quillon/core/channel.h"
 #include "quillon/inputs/vod/vod_scene_update_message.h"
@@ -35,24 +36,9 @@ using namespace quillon;
 namespace
 {
 
-struct Figures {
-    double median = 0, p99 = 0;
-};
-
-Figures figures(std::vector<double> us)
-{
-    if (us.empty())
-        return {};
-    std::sort(us.begin(), us.end());
-    return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)]};
-}
-
-double elapsedUs(const std::function<void()>& fn)
-{
-    auto t0 = std::chrono::steady_clock::now();
-    fn();
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
-}
+using benchsupport::elapsedUs;
+using benchsupport::Figures;
+using benchsupport::figures;
 
 void print(const char* what, const Figures& f)
 {
@@ -127,8 +113,9 @@ void programRun(int seconds)
         {"--feeds-scenario", std::string(SCENARIO_DIR) + "/long-drive.json"});
     cam.dir().write("root/etc/quillon/application.conf", R"({"service": {"active": true}})");
     cam.dir().write("root/etc/quillon/settings.conf", R"({"trackingParams": {"trackerType": 5}})");
-    cam.dir().write("root/etc/quillon/profiles.conf",
-                    R"({"profiles": [{"pt_polygon": [-90.0, -40.0, 90.0, -40.0, 90.0, 10.0, -90.0, 10.0],
+    cam.dir().write(
+        "root/etc/quillon/profiles.conf",
+        R"({"profiles": [{"pt_polygon": [-90.0, -40.0, 90.0, -40.0, 90.0, 10.0, -90.0, 10.0],
                         "id": 1, "name": "Scene", "enabled": true, "preset": 1, "zoneType": 0}]})");
     testsupport::ChildProcess quillon(
         {QUILLON_BIN}, {{"CAMROOT", cam.root()}, {"FCGI_SOCKET_NAME", cam.root() + "/q.sock"}});

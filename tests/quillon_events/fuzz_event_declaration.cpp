@@ -1,5 +1,5 @@
 // Fuzzes the event declaration language: the input is a topic string and a
-// key specification separated by the first NUL (the first byte, odd or even,
+// key list separated by the first NUL (the first byte, odd or even,
 // also picks the leading flag). Both builders must return nothing or a value
 // of their exact type in normal form, and no accepted level or key name may
 // hold one of "{}()[]".

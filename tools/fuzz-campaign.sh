@@ -5,6 +5,8 @@
 # target. Each target starts from its committed seeds, tests/fuzz/corpus/NAME,
 # and grows a working corpus outside the repository, in
 # ${PTZ_FUZZ_WORK:-$HOME/.cache/ptz-fuzz}/NAME, kept between campaigns.
+# PTZ_FUZZ_RUNS=N ends a target after N executions (`minutes` stays the cap),
+# for a campaign counted in executions rather than time.
 # Inputs that crash, leak or time out land in $PTZ_FUZZ_WORK/artifacts/; once
 # the fault is fixed, copy each into tests/fuzz/corpus/NAME/ so that CI's
 # short runs replay it. Exit status 1 when anything was found.
@@ -39,15 +41,20 @@ found=0
 for name in "${targets[@]}"; do
   exe=$(find "$build" -type f -executable -name "$name" | head -n1)
   [ -n "$exe" ] || { echo "$name: not built" >&2; found=1; continue; }
+  # Seeds as the build finds them: tests/fuzz/corpus/NAME, or the corpus
+  # directory beside the target's tests.
   seeds="$top/tests/fuzz/corpus/$name"
-  mkdir -p "$work/$name" "$seeds"
+  [ -d "$seeds" ] || seeds=$(find "$top/tests" -type d -path "*/corpus/$name" | head -n1)
+  mkdir -p "$work/$name"
   log="$work/$name.log"
   echo "== $name: $minutes min"
   result=ok
   # The first directory receives new inputs; the seeds are only read.
-  "$exe" -max_total_time=$((minutes * 60)) -rss_limit_mb=2048 -timeout=10 \
+  limits=(-max_total_time=$((minutes * 60)))
+  [ -z "${PTZ_FUZZ_RUNS:-}" ] || limits+=(-runs="$PTZ_FUZZ_RUNS")
+  "$exe" "${limits[@]}" -rss_limit_mb=2048 -timeout=10 \
     -print_final_stats=1 -artifact_prefix="$work/artifacts/$name-" \
-    "$work/$name" "$seeds" > "$log" 2>&1 || { result=FOUND; found=1; }
+    "$work/$name" ${seeds:+"$seeds"} > "$log" 2>&1 || { result=FOUND; found=1; }
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n1)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n1 | cut -d' ' -f2)

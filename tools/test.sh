@@ -21,7 +21,7 @@ cmake --build "$top/build" -j "$jobs"
 
 echo "== clang build with sanitizers and fuzzers =="
 CC=clang CXX=clang++ cmake -S "$top" -B "$top/build-san" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DPTZ_SANITIZE=ON -DPTZ_FUZZ=ON -DPTZ_BENCH=OFF
+  -DPTZ_SANITIZE=ON -DPTZ_FUZZ=ON -DPTZ_BENCH=OFF -DPTZ_FUZZ_SECONDS=5
 cmake --build "$top/build-san" -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

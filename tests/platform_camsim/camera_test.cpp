@@ -106,6 +106,9 @@ TEST(Camera, PanWrapsAndTiltStopsAtItsLimits)
     cam.continuousMove(0, -200, 0, SpeedSpace::Degrees, kSecond);
     cam.advanceTo(3 * kSecond);
     EXPECT_DOUBLE_EQ(cam.state().tilt, -90.0);
+    // Just below -180 wraps to -180, never to +180 (a rounding found by fuzzing).
+    cam.setPose(std::nextafter(-180.0, -360.0), 0, 1, 3 * kSecond);
+    EXPECT_DOUBLE_EQ(cam.state().pan, -180.0);
 }
 
 TEST(Camera, ZoomSpeedHundredDoublesPerSecondWithinLimits)

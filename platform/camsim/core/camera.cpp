@@ -88,6 +88,10 @@ double Camera::wrapPan(double pan)
     double p = std::fmod(pan + 180.0, 360.0);
     if (p < 0)
         p += 360.0;
+    // A remainder a hair below zero rounds up to 360 when shifted: the result
+    // must stay in [-180, 180).
+    if (p >= 360.0)
+        p = 0.0;
     return p - 180.0;
 }
 
